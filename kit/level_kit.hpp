@@ -1,0 +1,47 @@
+// The level kit: what every program of the game shares.
+//
+// A program judges the playing directory (its working directory) by a
+// fixed chain of tests, writes the story text that fits and ends with
+// status 0 or 1.  Story texts are data: they may hold '%', so they are
+// written as bytes, never used as a format.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string_view>
+
+namespace {
+
+// The completion hook, called once when a step is done.  Each program
+// holds its own copy; in this game nothing listens to it.
+inline int send() { return 0; }
+
+}  // namespace
+
+// Writes s and a newline to standard output.
+void put_line(std::string_view s);
+
+// Writes s to standard output exactly as it stands.
+void put_text(std::string_view s);
+
+// Writes all of s to fd, going on after short writes; false on failure.
+bool write_all(int fd, std::string_view s);
+
+// Writes s and a newline to fd; false on failure.
+bool write_line(int fd, std::string_view s);
+
+// Reads fd's first line, newline included, into buf: at most size - 1 bytes.
+// Returns its length, or -1 when the read fails.
+ssize_t read_first_line(int fd, char *buf, size_t size);
+
+// Writes "prefix: <description of errno>" to standard error, after
+// flushing standard output so that the story told so far comes first.
+void perror_msg(const char *prefix);
+
+// The story line that handle_io_error prints; defined by each program
+// that calls it.
+extern const std::string_view io_error_text;
+
+// Writes io_error_text as a line and ends the process with status 1.
+[[noreturn]] void handle_io_error();

@@ -1,0 +1,102 @@
+# Shared by the suites: a fresh playing directory per case, runs of the
+# programs as a player would make them, and checks of exactly what they
+# printed and left behind.
+
+fail() { printf '%s\n' "$*" >&2; return 1; }
+
+# The programs are copied where the unprivileged player can run them too.
+setup_file() {
+	[ -x "${LEVELS:?LEVELS names the directory of the built programs}/prologue" ] ||
+		fail "no programs in $LEVELS"
+	BIN=$(mktemp -d /tmp/levels.XXXXXX)
+	chmod 755 "$BIN"
+	cp "$LEVELS"/{prologue,resettle,duplicate,raze,celebrate,retribute} "$BIN"/ 2>/dev/null || true
+	export BIN
+}
+
+teardown_file() { rm -rf "$BIN"; }
+
+setup() {
+	T=$BATS_TEST_TMPDIR
+	top=$(mktemp -d /tmp/play.XXXXXX)
+	chmod 755 "$top"
+	play=$top/play
+	mkdir "$play"
+	cd "$play"
+}
+
+teardown() {
+	cd /
+	chmod -R u+rwx "$top" 2>/dev/null || true
+	rm -rf "$top"
+}
+
+# A line per entry below the playing directory: type, mode, link target,
+# modification time and, for regular files, a checksum of the bytes.
+snap() {
+	(cd "$play" && find . -mindepth 1 -printf '%p %y %m %l %T@\n' | sort
+	 cd "$play" && find . -type f -exec md5sum {} + 2>/dev/null |
+		awk '{ h = $1; sub(/^[^ ]+ +/, ""); print $0, "md5", h }' | sort)
+}
+
+# run_level [--player] [--umask M] [--fsize N] [--merged] NAME [ARG...]: runs
+# a program in the playing directory, stdout and stderr to files (--merged:
+# both to the one), its status in $status.  --player runs it as an
+# unprivileged user who owns the playing directory (root would ignore the
+# permissions under test).
+run_level() {
+	local player= mask=022 fsize= merged=
+	while :; do
+		case $1 in
+		--player) player=1; shift ;;
+		--umask) mask=$2; shift 2 ;;
+		--fsize) fsize=$2; shift 2 ;;
+		--merged) merged=1; shift ;;
+		*) break ;;
+		esac
+	done
+	local cmd=(timeout 10 "$BIN/$1" "${@:2}")
+	[ -z "$fsize" ] || cmd=(prlimit --fsize="$fsize" "${cmd[@]}")
+	if [ -n "$player" ] && [ "$(id -u)" = 0 ]; then
+		chown -R -h 65534:65534 "$play"
+		cmd=(setpriv --reuid=65534 --regid=65534 --clear-groups "${cmd[@]}")
+	fi
+	snap >"$T/before"
+	# Standard output goes through a pipe, as to a pager, and so stays out
+	# of reach of --fsize.
+	(umask "$mask"; trap '' XFSZ; [ -z "$merged" ] || exec 2>&1
+	 exec "${cmd[@]}") 2>"$T/err" </dev/null | cat >"$T/out"
+	status=${PIPESTATUS[0]}
+	snap >"$T/after"
+}
+
+# Compares the bytes of file $1 with $2, showing both on a difference.
+same_bytes() {
+	printf '%s' "$2" >"$T/want"
+	cmp -s "$T/want" "$1" && return
+	printf 'want:\n%s\ngot:\n%s\n' "$(cat -A "$T/want")" "$(cat -A "$1")" >&2
+	return 1
+}
+
+# expect STATUS STDOUT [STDERR]: the run's status and exact output.
+expect() {
+	[ "$status" = "$1" ] || fail "status $status, want $1"
+	same_bytes "$T/out" "$2"
+	same_bytes "$T/err" "${3-}"
+}
+
+# changed [PATH...]: nothing in the playing directory changed but PATHs.
+changed() {
+	local keep=" $* "
+	diff -u <(awk -v k="$keep" 'index(k, " " substr($1, 3) " ") == 0' "$T/before") \
+		<(awk -v k="$keep" 'index(k, " " substr($1, 3) " ") == 0' "$T/after") >&2
+}
+
+unchanged() { changed; }
+
+# has_file PATH MODE BYTES: a regular file with this mode and content.
+has_file() {
+	[ -f "$1" ] && [ ! -L "$1" ] || fail "$1 is not a regular file"
+	[ "$(stat -c %a "$1")" = "$2" ] || fail "$1 has mode $(stat -c %a "$1"), want $2"
+	same_bytes "$1" "$3"
+}

@@ -1,8 +1,9 @@
 // The Grob file: planted by celebrate, judged by celebrate and retribute.
 #pragma once
 
-#include <cstring>
 #include <string_view>
+
+#include "level_kit.hpp"
 
 namespace {
 
@@ -17,8 +18,8 @@ constexpr size_t grob_record_size = contents.size() + 1;
 // text, no more, no less.
 inline bool grob_accepted(const char *record)
 {
-	return strnlen(record, grob_record_size) == contents.size() &&
-	       memcmp(record, contents.data(), contents.size()) == 0;
+	return record[contents.size()] == '\0' &&
+	       same_bytes(std::string_view(record, contents.size()), contents);
 }
 
 }  // namespace

@@ -2,19 +2,18 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 void put_line(std::string_view s)
 {
-	fwrite(s.data(), 1, s.size(), stdout);
-	putchar('\n');
+	write_line(STDOUT_FILENO, s);
 }
 
 void put_text(std::string_view s)
 {
-	fwrite(s.data(), 1, s.size(), stdout);
+	write_all(STDOUT_FILENO, s);
 }
 
 bool write_all(int fd, std::string_view s)
@@ -36,6 +35,16 @@ bool write_line(int fd, std::string_view s)
 	return write_all(fd, s) && write_all(fd, "\n");
 }
 
+bool same_bytes(std::string_view a, std::string_view b)
+{
+	if (a.size() != b.size())
+		return false;
+	unsigned char diff = 0;
+	for (size_t i = 0; i < a.size(); i++)
+		diff |= a[i] ^ b[i];
+	return diff == 0;
+}
+
 ssize_t read_first_line(int fd, char *buf, size_t size)
 {
 	size_t len = 0;
@@ -49,7 +58,9 @@ ssize_t read_first_line(int fd, char *buf, size_t size)
 		}
 		if (n == 0)
 			break;
-		if (auto nl = static_cast<char *>(memchr(buf + len, '\n', n)))
+		char *end = buf + len + n;
+		char *nl = std::find(buf + len, end, '\n');
+		if (nl != end)
 			return nl - buf + 1;
 		len += n;
 	}
@@ -58,6 +69,9 @@ ssize_t read_first_line(int fd, char *buf, size_t size)
 
 void perror_msg(const char *prefix)
 {
-	fflush(stdout);
-	perror(prefix);
+	const char *description = strerror(errno);
+
+	write_all(STDERR_FILENO, prefix);
+	write_all(STDERR_FILENO, ": ");
+	write_line(STDERR_FILENO, description);
 }

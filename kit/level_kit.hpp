@@ -3,7 +3,9 @@
 // A program judges the playing directory (its working directory) by a
 // fixed chain of tests, writes the story text that fits and ends with
 // status 0 or 1.  Story texts are data: they may hold '%', so they are
-// written as bytes, never used as a format.
+// written as bytes, never used as a format.  Output is not buffered: each
+// text is out before the next test or error, and a run starts and ends as
+// cheaply as a program that does nothing.
 #pragma once
 
 #include <sys/types.h>
@@ -31,12 +33,15 @@ bool write_all(int fd, std::string_view s);
 // Writes s and a newline to fd; false on failure.
 bool write_line(int fd, std::string_view s);
 
+// Whether a and b hold the same bytes.  A loop rather than memcmp, whose
+// binding at run time costs more than comparing a line.
+bool same_bytes(std::string_view a, std::string_view b);
+
 // Reads fd's first line, newline included, into buf: at most size - 1 bytes.
 // Returns its length, or -1 when the read fails.
 ssize_t read_first_line(int fd, char *buf, size_t size);
 
-// Writes "prefix: <description of errno>" to standard error, after
-// flushing standard output so that the story told so far comes first.
+// Writes "prefix: <description of errno>" and a newline to standard error.
 void perror_msg(const char *prefix);
 
 // The story line that handle_io_error prints; defined by each program

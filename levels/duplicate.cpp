@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <algorithm>
 
 #include "level_kit.hpp"
 
@@ -48,19 +48,17 @@ constexpr std::string_view detail_alert =
     "message by running 'confirm_shellwatch_message' with the 10th word of this\n"
     "message as an argument.";
 
-// The first line of the copy at path, cut at its first zero byte; -1 when
-// there is none to compare: not a regular file, or it cannot be read.
+// The first line of the regular file at path, cut at its first zero byte;
+// -1 when it cannot be read.
 ssize_t copy_line(const char *path, char (&line)[buf_size])
 {
-	struct stat st;
 	int fd = open(path, O_RDONLY | O_NONBLOCK);
-	if (fd < 0 || fstat(fd, &st) < 0 || !S_ISREG(st.st_mode))
+	if (fd < 0)
 		return -1;
 	ssize_t len = read_first_line(fd, line, sizeof line);
-	close(fd);
 	if (len < 0)
 		return -1;
-	return strnlen(line, len);
+	return std::find(line, line + len, '\0') - line;
 }
 
 }  // namespace
@@ -84,11 +82,17 @@ int main()
 		return 0;
 	}
 
+	// A directory, a FIFO or a device has no first line to compare.
+	if (!S_ISREG(first.st_mode) || !S_ISREG(backup.st_mode)) {
+		put_line(jean_not_copy);
+		return 0;
+	}
 	char first_line[buf_size], backup_line[buf_size];
 	ssize_t first_len = copy_line("./Pacifica/Jean", first_line);
 	ssize_t backup_len = copy_line("./Pacifica_Copy/Jean", backup_line);
-	if (first_len < 0 || backup_len < 0 || first_len != backup_len ||
-	    memcmp(first_line, backup_line, first_len) != 0) {
+	if (first_len < 0 || backup_len < 0 ||
+	    !same_bytes(std::string_view(first_line, first_len),
+	                std::string_view(backup_line, backup_len))) {
 		put_line(jean_not_copy);
 		return 0;
 	}

@@ -27,7 +27,7 @@ int main()
 	if (fd >= 0 && (len = read_first_line(fd, line, sizeof line)) < 0)
 		len = 0;
 
-	if (!left_behind && std::string_view(line, len) == file_text) {
+	if (!left_behind && same_bytes(std::string_view(line, len), file_text)) {
 		send();
 		put_text(intro_text);
 		return 0;

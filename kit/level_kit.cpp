@@ -2,7 +2,6 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -35,6 +34,11 @@ bool write_line(int fd, std::string_view s)
 	return write_all(fd, s) && write_all(fd, "\n");
 }
 
+bool truncate_rest(int fd, off_t size)
+{
+	return ftruncate(fd, size) == 0 || errno == EINVAL;
+}
+
 bool same_bytes(std::string_view a, std::string_view b)
 {
 	if (a.size() != b.size())
@@ -58,9 +62,7 @@ ssize_t read_first_line(int fd, char *buf, size_t size)
 		}
 		if (n == 0)
 			break;
-		char *end = buf + len + n;
-		char *nl = std::find(buf + len, end, '\n');
-		if (nl != end)
+		if (auto nl = static_cast<char *>(memchr(buf + len, '\n', n)))
 			return nl - buf + 1;
 		len += n;
 	}

@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
+#include <cstring>
 
 #include "level_kit.hpp"
 
@@ -58,7 +58,8 @@ ssize_t copy_line(const char *path, char (&line)[buf_size])
 	ssize_t len = read_first_line(fd, line, sizeof line);
 	if (len < 0)
 		return -1;
-	return std::find(line, line + len, '\0') - line;
+	auto zero = static_cast<char *>(memchr(line, '\0', len));
+	return zero ? zero - line : len;
 }
 
 }  // namespace
@@ -101,8 +102,9 @@ int main()
 	put_line(urgent_alert);
 	// A player sent to look for a file must find it there: an alert that
 	// could not be written fails the run.
-	int fd = open(alert_name, O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK, 0666);
-	if (fd < 0 || !write_line(fd, detail_alert) || close(fd) < 0) {
+	int fd = open(alert_name, O_WRONLY | O_CREAT | O_NONBLOCK, 0666);
+	if (fd < 0 || !write_line(fd, detail_alert) ||
+	    !truncate_rest(fd, detail_alert.size() + 1) || close(fd) < 0) {
 		perror_msg(alert_name);
 		return 1;
 	}

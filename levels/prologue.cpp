@@ -24,12 +24,12 @@ constexpr std::string_view intro_text =
 int main()
 {
 	// O_NONBLOCK: a FIFO named Jean with no reader fails at once.
-	int fd = open("Jean", O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK, 0666);
+	int fd = open("Jean", O_WRONLY | O_CREAT | O_NONBLOCK, 0666);
 	if (fd < 0)
 		handle_io_error();
 	// Unbuffered, so that a full disk or a size limit shows here, before
 	// the player is told that Jean is there.
-	if (!write_all(fd, file_text))
+	if (!write_all(fd, file_text) || !truncate_rest(fd, file_text.size()))
 		handle_io_error();
 
 	put_text(intro_text);

@@ -33,25 +33,19 @@ bool write_all(int fd, std::string_view s);
 // Writes s and a newline to fd; false on failure.
 bool write_line(int fd, std::string_view s);
 
-// Cuts the file open at fd to size bytes after it was written over.  This
-// stands in for O_TRUNC: on ext4 a file emptied and written again is
-// flushed to disk at close, which costs more than the rest of a run.  A
-// FIFO or a device, which has no size, is left as it is.  False on failure.
+// Cuts a file just written over at size bytes; false on failure.
 bool truncate_rest(int fd, off_t size);
 
-// Whether a and b hold the same bytes.  A loop rather than memcmp, whose
-// binding at run time costs more than comparing a line.
+// Whether a and b hold the same bytes.
 bool same_bytes(std::string_view a, std::string_view b);
 
-// Reads fd's first line, newline included, into buf: at most size - 1 bytes.
-// Returns its length, or -1 when the read fails.
+// Reads fd's first line into buf, at most size - 1 bytes; its length or -1.
 ssize_t read_first_line(int fd, char *buf, size_t size);
 
 // Writes "prefix: <description of errno>" and a newline to standard error.
 void perror_msg(const char *prefix);
 
-// The story line that handle_io_error prints; defined by each program
-// that calls it.
+// The story line of handle_io_error, defined by each program that calls it.
 extern const std::string_view io_error_text;
 
 // Writes io_error_text as a line and ends the process with status 1.

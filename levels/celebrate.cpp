@@ -22,6 +22,7 @@ int plant()
 		perror_msg("open() ");
 		return 1;
 	}
+	// The literal's own terminating zero ends the record.
 	if (!write_all(fd, std::string_view(contents.data(), grob_record_size))) {
 		perror_msg("write");
 		close(fd);

@@ -10,7 +10,7 @@ setup_file() {
 		fail "no programs in $LEVELS"
 	BIN=$(mktemp -d /tmp/levels.XXXXXX)
 	chmod 755 "$BIN"
-	cp "$LEVELS"/{prologue,resettle,duplicate,raze,celebrate,retribute} "$BIN"/ 2>/dev/null || true
+	cp "$LEVELS"/{prologue,resettle,duplicate,raze,celebrate,retribute} "$BIN"/
 	export BIN
 }
 

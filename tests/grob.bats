@@ -72,6 +72,7 @@ fort() { mkdir -p "$stronghold"; }
 @test "retribute: the jail renamed, no Grob inside" { mkdir indefinite_detention_center; run_level retribute; expect 0 "$angry"; }
 @test "retribute: a plain file named jail" { put jail x; grob indefinite_detention_center/.grob; run_level retribute; expect 0 "$justice"; }
 @test "retribute: a link leading nowhere named jail" { ln -s nowhere jail; grob indefinite_detention_center/.grob; run_level retribute; expect 0 "$justice"; }
+@test "retribute: a link to a directory named jail still stands" { mkdir cell; ln -s cell jail; grob indefinite_detention_center/.grob; run_level retribute; expect 0 "$angry"; unchanged; }
 @test "retribute: a jail that cannot be listed" { mkdir jail; chmod 300 jail; grob indefinite_detention_center/.grob; run_level --player retribute; expect 0 "$justice"; unchanged; }
 @test "retribute: an unreadable Grob" { grob indefinite_detention_center/.grob; chmod 000 indefinite_detention_center/.grob; run_level --player retribute; expect 0 "$angry"; }
 @test "retribute: the text without its zero byte" { put indefinite_detention_center/.grob "$grob_record"; run_level retribute; expect 0 "$justice"; }

@@ -34,8 +34,9 @@ teardown() {
 # A line per entry below the playing directory: type, mode, link target,
 # modification time and, for regular files, a checksum of the bytes.
 snap() {
-	(cd "$play" && find . -mindepth 1 -printf '%p %y %m %l %T@\n' | sort
-	 cd "$play" && find . -type f -exec md5sum {} + 2>/dev/null |
+	(cd "$play" || exit
+	 find . -mindepth 1 -printf '%p %y %m %l %T@\n' | sort
+	 find . -type f -exec md5sum {} + 2>/dev/null |
 		awk '{ h = $1; sub(/^[^ ]+ +/, ""); print $0, "md5", h }' | sort)
 }
 

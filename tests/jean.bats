@@ -40,6 +40,7 @@ copies() { put Pacifica/Jean "$1"; put Pacifica_Copy/Jean "${2-$1}"; }
 @test "resettle: a directory at ./Pacifica/Jean" { mkdir -p Pacifica/Jean; run_level resettle; expect 1 "$liar"; }
 @test "resettle: a link to a good Jean elsewhere" { put elsewhere/Jean; mkdir Pacifica; ln -s ../elsewhere/Jean Pacifica/Jean; run_level resettle; expect 0 "$resettle_intro"; }
 @test "resettle: a link back to the Jean left behind" { put Jean; mkdir Pacifica; ln -s ../Jean Pacifica/Jean; run_level resettle; expect 1 "$liar"; }
+@test "resettle: a link leading nowhere left behind counts as gone" { put Pacifica/Jean; ln -s nowhere Jean; run_level resettle; expect 0 "$resettle_intro"; unchanged; }
 @test "resettle: a FIFO named Jean left behind" { put Pacifica/Jean; mkfifo Jean; run_level resettle; expect 1 "$liar"; unchanged; }
 @test "resettle: a FIFO at ./Pacifica/Jean" { fifo Pacifica/Jean; run_level resettle; expect 1 "$liar"; unchanged; }
 

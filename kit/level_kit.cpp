@@ -33,10 +33,17 @@ bool write_line(int fd, std::string_view s)
 
 // In place of O_TRUNC at open: ext4 flushes a file that was emptied and
 // written again to disk at close, which costs more than the rest of a run.
-// A FIFO or a device has no size to cut (EINVAL) and is left as it is.
-bool truncate_rest(int fd, off_t size)
+// A FIFO (ESPIPE) or a device (EINVAL) has no size to cut.
+bool cut_at_offset(int fd)
 {
-	return ftruncate(fd, size) == 0 || errno == EINVAL;
+	int saved = errno;
+	off_t end = lseek(fd, 0, SEEK_CUR);
+	if (end < 0 && errno != ESPIPE)
+		return false;
+	if (end >= 0 && ftruncate(fd, end) != 0 && errno != EINVAL)
+		return false;
+	errno = saved;
+	return true;
 }
 
 // A loop rather than memcmp: binding memcmp at run time costs more than
@@ -61,7 +68,7 @@ ssize_t read_first_line(int fd, char *buf, size_t size)
 			return -1;
 		if (n == 0)
 			break;
-		if (auto nl = static_cast<char *>(memchr(buf + len, '\n', n)))
+		if (auto nl = static_cast<const char *>(memchr(buf + len, '\n', n)))
 			return nl - buf + 1;
 		len += n;
 	}

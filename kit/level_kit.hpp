@@ -33,8 +33,9 @@ bool write_all(int fd, std::string_view s);
 // Writes s and a newline to fd; false on failure.
 bool write_line(int fd, std::string_view s);
 
-// Cuts a file just written over at size bytes; false on failure.
-bool truncate_rest(int fd, off_t size);
+// Cuts a file written over from its start where this run's bytes end,
+// whether or not all went in; false on failure, else errno kept.
+bool cut_at_offset(int fd);
 
 // Whether a and b hold the same bytes.
 bool same_bytes(std::string_view a, std::string_view b);

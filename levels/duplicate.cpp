@@ -58,7 +58,7 @@ ssize_t copy_line(const char *path, char (&line)[buf_size])
 	ssize_t len = read_first_line(fd, line, sizeof line);
 	if (len < 0)
 		return -1;
-	auto zero = static_cast<char *>(memchr(line, '\0', len));
+	auto zero = static_cast<const char *>(memchr(line, '\0', len));
 	return zero ? zero - line : len;
 }
 
@@ -103,8 +103,13 @@ int main()
 	// A player sent to look for a file must find it there: an alert that
 	// could not be written fails the run.
 	int fd = open(alert_name, O_WRONLY | O_CREAT | O_NONBLOCK, 0666);
-	if (fd < 0 || !write_line(fd, detail_alert) ||
-	    !truncate_rest(fd, detail_alert.size() + 1) || close(fd) < 0) {
+	if (fd < 0) {
+		perror_msg(alert_name);
+		return 1;
+	}
+	// An alert cut short holds only what this run wrote.
+	bool written = write_line(fd, detail_alert);
+	if (!cut_at_offset(fd) || !written || close(fd) < 0) {
 		perror_msg(alert_name);
 		return 1;
 	}

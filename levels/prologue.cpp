@@ -28,8 +28,10 @@ int main()
 	if (fd < 0)
 		handle_io_error();
 	// Unbuffered, so that a full disk or a size limit shows here, before
-	// the player is told that Jean is there.
-	if (!write_all(fd, file_text) || !truncate_rest(fd, file_text.size()))
+	// the player is told that Jean is there.  A Jean cut short by either
+	// holds only what this run wrote, as if it had been emptied first.
+	bool written = write_all(fd, file_text);
+	if (!cut_at_offset(fd) || !written)
 		handle_io_error();
 
 	put_text(intro_text);

@@ -48,6 +48,7 @@ fort() { mkdir -p "$stronghold"; }
 @test "celebrate: the text without its zero byte" { put jail/.grob "$grob_record"; run_level celebrate; expect 0 "$jailed"; }
 @test "celebrate: anything after the 57th byte" { grob jail/.grob "more"; run_level celebrate; expect 0 "$jailed"; }
 @test "celebrate: a newline in place of the zero byte" { put jail/.grob "$grob_record"$'\n'; run_level celebrate; expect 1 "$wrong_jailed"; unchanged; }
+@test "celebrate: a byte of 0x80 in place of the zero byte" { put jail/.grob "$grob_record"$'\x80'; run_level celebrate; expect 1 "$wrong_jailed"; }
 @test "celebrate: an edited Grob" { put jail/.grob "${grob_record/strong/weak}"; run_level celebrate; expect 1 "$wrong_jailed"; }
 @test "celebrate: an empty Grob" { put jail/.grob ''; run_level celebrate; expect 1 "$wrong_jailed"; }
 @test "celebrate: a short Grob" { put jail/.grob "We the Grob"; run_level celebrate; expect 1 "$wrong_jailed"; }
@@ -77,6 +78,15 @@ fort() { mkdir -p "$stronghold"; }
 @test "retribute: an unreadable Grob" { grob indefinite_detention_center/.grob; chmod 000 indefinite_detention_center/.grob; run_level --player retribute; expect 0 "$angry"; }
 @test "retribute: the text without its zero byte" { put indefinite_detention_center/.grob "$grob_record"; run_level retribute; expect 0 "$justice"; }
 @test "retribute: a newline in place of the zero byte" { put indefinite_detention_center/.grob "$grob_record"$'\n'; run_level retribute; expect 1 "$wrong_detained"; unchanged; }
+@test "retribute: a byte of 0xff in place of the zero byte" { put indefinite_detention_center/.grob "$grob_record"$'\xff'; run_level retribute; expect 1 "$wrong_detained"; }
 @test "retribute: an empty Grob" { put indefinite_detention_center/.grob ''; run_level retribute; expect 1 "$wrong_detained"; }
 @test "retribute: a FIFO as the Grob" { mkdir indefinite_detention_center; mkfifo indefinite_detention_center/.grob; run_level retribute; expect 1 "$wrong_detained"; unchanged; }
 @test "retribute: a directory as the Grob" { mkdir -p indefinite_detention_center/.grob; run_level retribute; expect 1 "$read_error"; unchanged; }
+
+# Standard input closed: the first path opened gets descriptor 0.
+
+@test "no stdin: raze finds the stronghold" { fort; run_level --no-stdin raze; expect 0 "$raze_now"; }
+@test "no stdin: celebrate plants the Grob" { run_level --no-stdin celebrate; expect 0 "$openings"; planted 640; }
+@test "no stdin: celebrate accepts the jailed Grob" { grob jail/.grob; run_level --no-stdin celebrate; expect 0 "$jailed"; }
+@test "no stdin: retribute accepts the detained Grob" { grob indefinite_detention_center/.grob; run_level --no-stdin retribute; expect 0 "$justice"; }
+@test "no stdin: retribute sees the jail still standing" { mkdir jail; grob indefinite_detention_center/.grob; run_level --no-stdin retribute; expect 0 "$angry"; }

@@ -40,19 +40,21 @@ snap() {
 		awk '{ h = $1; sub(/^[^ ]+ +/, ""); print $0, "md5", h }' | sort)
 }
 
-# run_level [--player] [--umask M] [--fsize N] [--merged] NAME [ARG...]: runs
-# a program in the playing directory, stdout and stderr to files (--merged:
-# both to the one), its status in $status.  --player runs it as an
-# unprivileged user who owns the playing directory (root would ignore the
-# permissions under test).
+# run_level [--player] [--umask M] [--fsize N] [--merged] [--no-stdin] NAME
+# [ARG...]: runs a program in the playing directory, stdout and stderr to
+# files (--merged: both to the one), its status in $status.  --player runs
+# it as an unprivileged user who owns the playing directory (root would
+# ignore the permissions under test).  --no-stdin starts it with standard
+# input closed, so that its first open gets descriptor 0.
 run_level() {
-	local player= mask=022 fsize= merged=
+	local player= mask=022 fsize= merged= closed=
 	while :; do
 		case $1 in
 		--player) player=1; shift ;;
 		--umask) mask=$2; shift 2 ;;
 		--fsize) fsize=$2; shift 2 ;;
 		--merged) merged=1; shift ;;
+		--no-stdin) closed=1; shift ;;
 		*) break ;;
 		esac
 	done
@@ -66,6 +68,7 @@ run_level() {
 	# Standard output goes through a pipe, as to a pager, and so stays out
 	# of reach of --fsize.
 	(umask "$mask"; trap '' XFSZ; [ -z "$merged" ] || exec 2>&1
+	 [ -z "$closed" ] || exec 0<&-
 	 exec "${cmd[@]}") 2>"$T/err" </dev/null | cat >"$T/out"
 	status=${PIPESTATUS[0]}
 	snap >"$T/after"

@@ -4,21 +4,35 @@
 
 fail() { printf '%s\n' "$*" >&2; return 1; }
 
-# The programs are copied where the unprivileged player can run them too.
+# Runs a command as the unprivileged player when the suite runs as root.
+as_player() {
+	if [ "$(id -u)" = 0 ]; then
+		setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
+	else
+		"$@"
+	fi
+}
+
+# The programs and the launcher are copied where the unprivileged player
+# can run them too.
 setup_file() {
 	[ -x "${LEVELS:?LEVELS names the directory of the built programs}/prologue" ] ||
 		fail "no programs in $LEVELS"
-	BIN=$(mktemp -d /tmp/levels.XXXXXX)
+	BIN=$(mktemp -d -t levels.XXXXXX)
 	chmod 755 "$BIN"
-	cp "$LEVELS"/{prologue,resettle,duplicate,raze,celebrate,retribute} "$BIN"/
+	cp "$LEVELS"/{prologue,resettle,duplicate,raze,celebrate,retribute,pacifica} "$BIN"/
+	as_player test -x "$BIN/prologue" ||
+		fail "user 65534 cannot reach $BIN; set TMPDIR to a directory every user can reach"
 	export BIN
 }
 
 teardown_file() { rm -rf "$BIN"; }
 
 setup() {
+	# Fixtures get the same modes whatever the caller's umask.
+	umask 022
 	T=$BATS_TEST_TMPDIR
-	top=$(mktemp -d /tmp/play.XXXXXX)
+	top=$(mktemp -d -t play.XXXXXX)
 	chmod 755 "$top"
 	play=$top/play
 	mkdir "$play"
@@ -60,16 +74,16 @@ run_level() {
 	done
 	local cmd=(timeout 10 "$BIN/$1" "${@:2}")
 	[ -z "$fsize" ] || cmd=(prlimit --fsize="$fsize" "${cmd[@]}")
-	if [ -n "$player" ] && [ "$(id -u)" = 0 ]; then
-		chown -R -h 65534:65534 "$play"
-		cmd=(setpriv --reuid=65534 --regid=65534 --clear-groups "${cmd[@]}")
+	if [ -n "$player" ]; then
+		[ "$(id -u)" != 0 ] || chown -R -h 65534:65534 "$play"
+		cmd=(as_player "${cmd[@]}")
 	fi
 	snap >"$T/before"
 	# Standard output goes through a pipe, as to a pager, and so stays out
 	# of reach of --fsize.
 	(umask "$mask"; trap '' XFSZ; [ -z "$merged" ] || exec 2>&1
 	 [ -z "$closed" ] || exec 0<&-
-	 exec "${cmd[@]}") 2>"$T/err" </dev/null | cat >"$T/out"
+	 "${cmd[@]}") 2>"$T/err" </dev/null | cat >"$T/out"
 	status=${PIPESTATUS[0]}
 	snap >"$T/after"
 }

@@ -2,23 +2,27 @@
 # What a teacher gets: the walkthrough, the manual pages, an installation
 # and the Debian package.
 
-setup() { T=$BATS_TEST_TMPDIR; }
+load helpers
+
+setup() { umask 022; T=$BATS_TEST_TMPDIR; }
+teardown() { :; }
 
 pages="pacifica prologue resettle duplicate raze celebrate retribute"
-levels="prologue resettle duplicate raze celebrate retribute"
+programs="pacifica prologue resettle duplicate raze celebrate retribute"
 
-@test "the walkthrough plays the whole game" { "$SOURCE_DIR/play" --bin "$LEVELS" --walkthrough >"$T/out"; tail -n 1 "$T/out" | grep -qx 'The walkthrough reached the end of the game.'; }
-
-@test "the walkthrough names a step that fails" {
-	mkdir "$T/bin"; cp "$LEVELS"/* "$T/bin"/; cp "$LEVELS/prologue" "$T/bin/retribute"
-	run "$SOURCE_DIR/play" --bin "$T/bin" --walkthrough
-	[ "$status" = 1 ]; [ "${lines[-1]}" = "walkthrough: the step of 'retribute' failed (status 0)" ]
+# walks DIR: the launcher in DIR plays the whole walkthrough.
+walks() {
+	"$1/pacifica" --walkthrough >"$T/out" || { cat "$T/out" >&2; return 1; }
+	head -n 1 "$T/out" | grep -q '^A walkthrough of the game in .*, which is removed at the end\.$'
+	tail -n 1 "$T/out" | grep -qx 'The walkthrough reached the end of the game.'
 }
 
-@test "play refuses a directory that is not empty" {
-	mkdir "$T/used"; touch "$T/used/x"
-	run "$SOURCE_DIR/play" --bin "$LEVELS" "$T/used"
-	[ "$status" = 1 ]; [ "$output" = "play: $T/used is not an empty directory; give a new or empty one" ]
+@test "the walkthrough plays the whole game and leaves nothing" { TMPDIR=$T walks "$BIN"; [ -z "$(find "$T" -name 'pacifica-*')" ]; }
+
+@test "the walkthrough names a step that fails" {
+	mkdir "$T/bin"; cp "$BIN"/* "$T/bin"/; cp "$BIN/prologue" "$T/bin/retribute"
+	run "$T/bin/pacifica" --walkthrough
+	[ "$status" = 1 ]; [ "${lines[-1]}" = "walkthrough: the step of 'retribute' failed (status 0)" ]
 }
 
 @test "every manual page renders without a warning" {
@@ -26,11 +30,20 @@ levels="prologue resettle duplicate raze celebrate retribute"
 	[ ! -s "$T/warnings" ] || { cat "$T/warnings" >&2; false; }
 }
 
-@test "cmake --install puts the programs and manual pages under the prefix" {
-	cmake --install "$BUILD_DIR" --prefix "$T/prefix" >/dev/null
-	for l in $levels; do [ -x "$T/prefix/bin/$l" ]; done
+# A build of its own, so that the build under test keeps the install
+# manifest of the last real installation.
+@test "cmake --install gives a prefix whose pacifica plays, in bin/ or games/" {
+	cmake -S "$SOURCE_DIR" -B "$T/build" -DBUILD_TESTING=OFF >/dev/null
+	cmake --build "$T/build" -j2 >/dev/null
+	cmake --install "$T/build" --prefix "$T/prefix" >/dev/null
+	for p in $programs; do [ -x "$T/prefix/bin/$p" ]; done
 	for p in $pages; do gzip -t "$T/prefix/share/man/man6/$p.6.gz"; done
-	[ "$(find "$T/prefix" -type f | wc -l)" = 13 ]
+	[ "$(find "$T/prefix" -type f | wc -l)" = 14 ]
+	walks "$T/prefix/bin"
+	cmake -S "$SOURCE_DIR" -B "$T/build" -DPACIFICA_INSTALL_BINDIR=games >/dev/null
+	cmake --install "$T/build" --prefix "$T/games" >/dev/null
+	[ "$(ls "$T/games/games" | tr '\n' ' ')" = "celebrate duplicate pacifica prologue raze resettle retribute " ]
+	walks "$T/games/games"
 }
 
 @test "the Debian package installs a game that plays" {
@@ -44,6 +57,6 @@ levels="prologue resettle duplicate raze celebrate retribute"
 		# Byte 9 of a gzip header is 2 for the slowest, best compression.
 		[ "$(od -An -tu1 -j8 -N1 "$T/root/usr/share/man/man6/$p.6.gz" | tr -d ' ')" = 2 ]
 	done
-	[ "$(ls "$T/root/usr/games" | sort | tr '\n' ' ')" = "celebrate duplicate prologue raze resettle retribute " ]
-	"$SOURCE_DIR/play" --bin "$T/root/usr/games" --walkthrough >/dev/null
+	[ "$(ls "$T/root/usr/games" | sort | tr '\n' ' ')" = "celebrate duplicate pacifica prologue raze resettle retribute " ]
+	walks "$T/root/usr/games"
 }

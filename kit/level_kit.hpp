@@ -33,8 +33,11 @@ bool write_all(int fd, std::string_view s);
 // Writes s and a newline to fd; false on failure.
 bool write_line(int fd, std::string_view s);
 
-// Cuts a file written over from its start where this run's bytes end,
-// whether or not all went in; false on failure, else errno kept.
+// Cuts a file just written over at size bytes; false on failure.
+bool truncate_rest(int fd, off_t size);
+
+// After a failed write over a file from its start, cuts off what stood
+// beyond the bytes that went in; keeps errno; false if it could not.
 bool cut_at_offset(int fd);
 
 // Whether a and b hold the same bytes.

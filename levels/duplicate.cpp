@@ -108,8 +108,12 @@ int main()
 		return 1;
 	}
 	// An alert cut short holds only what this run wrote.
-	bool written = write_line(fd, detail_alert);
-	if (!cut_at_offset(fd) || !written || close(fd) < 0) {
+	if (!write_line(fd, detail_alert)) {
+		cut_at_offset(fd);
+		perror_msg(alert_name);
+		return 1;
+	}
+	if (!truncate_rest(fd, detail_alert.size() + 1) || close(fd) < 0) {
 		perror_msg(alert_name);
 		return 1;
 	}

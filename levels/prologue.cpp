@@ -30,8 +30,11 @@ int main()
 	// Unbuffered, so that a full disk or a size limit shows here, before
 	// the player is told that Jean is there.  A Jean cut short by either
 	// holds only what this run wrote, as if it had been emptied first.
-	bool written = write_all(fd, file_text);
-	if (!cut_at_offset(fd) || !written)
+	if (!write_all(fd, file_text)) {
+		cut_at_offset(fd);
+		handle_io_error();
+	}
+	if (!truncate_rest(fd, file_text.size()))
 		handle_io_error();
 
 	put_text(intro_text);

@@ -1,0 +1,51 @@
+#!/usr/bin/env bats
+# The Debian package as a class's machine gets it; DEB names the .deb.
+
+setup_file() {
+	[ -f "${DEB:?DEB names the package to test}" ] || { echo "no package at $DEB" >&2; return 1; }
+	export ROOT=$BATS_FILE_TMPDIR/root
+	dpkg-deb -x "$DEB" "$ROOT"
+}
+
+setup() { T=$BATS_TEST_TMPDIR; }
+
+@test "the package holds the launcher, the programs, their pages and the licence" {
+	dpkg-deb -c "$DEB" | awk '$1 !~ /^d/ { print $6 }' >"$T/files"
+	diff - "$T/files" <<-'EOF'
+		./usr/games/celebrate
+		./usr/games/duplicate
+		./usr/games/pacifica
+		./usr/games/prologue
+		./usr/games/raze
+		./usr/games/resettle
+		./usr/games/retribute
+		./usr/share/doc/pacifica/changelog.gz
+		./usr/share/doc/pacifica/copyright
+		./usr/share/lintian/overrides/pacifica
+		./usr/share/man/man6/celebrate.6.gz
+		./usr/share/man/man6/duplicate.6.gz
+		./usr/share/man/man6/pacifica.6.gz
+		./usr/share/man/man6/prologue.6.gz
+		./usr/share/man/man6/raze.6.gz
+		./usr/share/man/man6/resettle.6.gz
+		./usr/share/man/man6/retribute.6.gz
+	EOF
+}
+
+@test "the package is a game, in section games, that needs only the C library" {
+	[ "$(dpkg-deb -f "$DEB" Package Section)" = $'Package: pacifica\nSection: games' ]
+	[[ "$(dpkg-deb -f "$DEB" Depends)" =~ ^libc6\ \(\>=\ [0-9.]+\)$ ]]
+}
+
+@test "the package's pacifica plays the walkthrough" {
+	"$ROOT/usr/games/pacifica" --walkthrough >"$T/out"
+	tail -n 1 "$T/out" | grep -qx 'The walkthrough reached the end of the game.'
+}
+
+@test "the package's pacifica starts a game and resumes it" {
+	mkdir "$T/home"
+	env -u XDG_STATE_HOME HOME="$T/home" "$ROOT/usr/games/pacifica" <<<prologue >"$T/out" 2>/dev/null
+	grep -qF 'I have a friend named Jean' "$T/out"
+	env -u XDG_STATE_HOME HOME="$T/home" "$ROOT/usr/games/pacifica" </dev/null >"$T/out" 2>/dev/null
+	head -n 1 "$T/out" | grep -qx "Welcome back to Pacifica.  Your game is in $T/home/pacifica, as you left it."
+}

@@ -21,6 +21,7 @@ setup_file() {
 	BIN=$(mktemp -d -t levels.XXXXXX)
 	chmod 755 "$BIN"
 	cp "$LEVELS"/{prologue,resettle,duplicate,raze,celebrate,retribute,pacifica} "$BIN"/
+	chmod 755 "$BIN"/*
 	as_player test -x "$BIN/prologue" ||
 		fail "user 65534 cannot reach $BIN; set TMPDIR to a directory every user can reach"
 	export BIN

@@ -12,6 +12,10 @@ namespace {
 
 constexpr size_t buf_size = 256;
 
+// At file scope, so that no function holds an array that a hardened build
+// would guard with a canary: its check costs a symbol version at start.
+char first_line[buf_size], backup_line[buf_size];
+
 constexpr const char alert_name[] = "emergenETALIMISSAm-_sion.txt";
 
 constexpr std::string_view wheres_jean =
@@ -88,7 +92,6 @@ int main()
 		put_line(jean_not_copy);
 		return 0;
 	}
-	char first_line[buf_size], backup_line[buf_size];
 	ssize_t first_len = copy_line("./Pacifica/Jean", first_line);
 	ssize_t backup_len = copy_line("./Pacifica_Copy/Jean", backup_line);
 	if (first_len < 0 || backup_len < 0 ||

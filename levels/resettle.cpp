@@ -8,6 +8,10 @@ namespace {
 
 constexpr size_t buf_size = 256;
 
+// At file scope, so that main holds no array that a hardened build would
+// guard with a canary: its check costs a symbol version at start.
+char line[buf_size];
+
 constexpr std::string_view intro_text =
     "Jean is concerned about a rekindling of hostilities in the Wars,\n"
     "and wants himself backed up in case anything bad happens to Pacifica.\n"
@@ -21,7 +25,6 @@ int main()
 	// Anything that opens, even a directory, is a Jean left behind.
 	bool left_behind = open("Jean", O_RDONLY | O_NONBLOCK) >= 0;
 
-	char line[buf_size];
 	ssize_t len = 0;
 	int fd = open("./Pacifica/Jean", O_RDONLY | O_NONBLOCK);
 	if (fd >= 0 && (len = read_first_line(fd, line, sizeof line)) < 0)

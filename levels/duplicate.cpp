@@ -12,9 +12,11 @@ namespace {
 
 constexpr size_t buf_size = 256;
 
-// At file scope, so that no function holds an array that a hardened build
-// would guard with a canary: its check costs a symbol version at start.
+// At file scope, so that main holds no array or lent local that a
+// hardened build would guard with a canary: its check costs a symbol
+// version at start.
 char first_line[buf_size], backup_line[buf_size];
+struct stat first, backup;
 
 constexpr const char alert_name[] = "emergenETALIMISSAm-_sion.txt";
 
@@ -70,7 +72,6 @@ ssize_t copy_line(const char *path, char (&line)[buf_size])
 
 int main()
 {
-	struct stat first, backup;
 	bool has_first = lstat("./Pacifica/Jean", &first) == 0;
 	bool has_backup = lstat("./Pacifica_Copy/Jean", &backup) == 0;
 

@@ -104,6 +104,22 @@ listing() { (cd "$1" && find . -mindepth 1 | sort); }
 
 @test "a plain file is refused" { printf x >"$top/file"; game "$top/file" </dev/null; [ "$status" = 1 ]; [ ! -s "$T/out" ]; same_bytes "$T/err" "pacifica: $top/file is not a directory; give a new or empty one"$'\n'; same_bytes "$top/file" x; }
 
+@test "a link leading nowhere is refused" { ln -s nowhere "$top/link"; game "$top/link" </dev/null; [ "$status" = 1 ]; same_bytes "$T/err" "pacifica: $top/link is not a directory; give a new or empty one"$'\n'; [ -L "$top/link" ]; [ ! -e "$top/nowhere" ]; }
+
+@test "a directory the player cannot read is refused" {
+	mkdir "$top/closed"; chmod 000 "$top/closed"
+	[ "$(id -u)" != 0 ] || chown -R 65534:65534 "$top"
+	status=0
+	(cd "$top" && as_player env -u XDG_STATE_HOME HOME="$home" TMPDIR="$top/tmp" "$BIN/pacifica" "$top/closed" </dev/null) >"$T/out" 2>"$T/err" || status=$?
+	[ "$status" = 1 ]; same_bytes "$T/err" "pacifica: cannot read the directory $top/closed"$'\n'
+}
+
+@test "the bridge says what is in the way and remembers nothing" {
+	game "$play" <<<$'printf x >yklim_yaw\nconfirm_shellwatch_message; echo "status $?"\nrm yklim_yaw\nconfirm_shellwatch_message'
+	grep -qx 'status 1' "$T/out"; grep -q "^confirm_shellwatch_message: cannot create directory .*yklim_yaw.*: Not a directory$" "$T/err"
+	grep -qxF "${bridge%%$'\n'*}" "$T/out"; [ -d "$play/$stronghold" ]
+}
+
 @test "the bridge builds exactly the stronghold, which raze wants gone" {
 	game "$play" <<<$'confirm_shellwatch_message towards\nraze'
 	sed -n '/^Message confirmed/,/^Your game is kept/p' "$T/out" | sed '$d' >"$T/story"

@@ -13,21 +13,23 @@ as_player() {
 	fi
 }
 
-# The programs and the launcher are copied where the unprivileged player
-# can run them too.
+# The game, laid out as the build tree lays it out (the launcher in bin/,
+# the programs in libexec/pacifica/ = BIN), is copied where the
+# unprivileged player can run it too.
 setup_file() {
 	[ -x "${LEVELS:?LEVELS names the directory of the built programs}/prologue" ] ||
 		fail "no programs in $LEVELS"
-	BIN=$(mktemp -d -t levels.XXXXXX)
-	chmod 755 "$BIN"
-	cp "$LEVELS"/{prologue,resettle,duplicate,raze,celebrate,retribute,pacifica} "$BIN"/
-	chmod 755 "$BIN"/*
+	STAGE=$(mktemp -d -t game.XXXXXX)
+	cp -R "$BUILD_DIR"/{bin,libexec,share,etc} "$STAGE"/
+	chmod -R u=rwX,go=rX "$STAGE"
+	chmod 755 "$STAGE"/bin/* "$STAGE"/libexec/pacifica/*
+	BIN=$STAGE/libexec/pacifica PACIFICA=$STAGE/bin/pacifica
 	as_player test -x "$BIN/prologue" ||
 		fail "user 65534 cannot reach $BIN; set TMPDIR to a directory every user can reach"
-	export BIN
+	export STAGE BIN PACIFICA
 }
 
-teardown_file() { rm -rf "$BIN"; }
+teardown_file() { rm -rf "$STAGE"; }
 
 setup() {
 	# Fixtures get the same modes whatever the caller's umask.

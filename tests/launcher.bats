@@ -1,63 +1,38 @@
 #!/usr/bin/env bats
-# The launcher: new games, resuming, refusals, the game shell, its bridge.
+# The launcher: new games, resuming, refusals, the game shell and what it
+# knows of the player's progress, its bridge, starting over.
 
 load helpers
 load texts
+load launch
 
-steps=$'The steps of the story; run each program here when you think it is done:
-  prologue   begins it: Jean, a file, is a long way from home
-  resettle   Jean must be home, in a directory called Pacifica
-  duplicate  Jean must be backed up: a true copy in Pacifica_Copy
-  (outside this game, you confirm the message that comes next with
-   confirm_shellwatch_message, are caught by the Grob and escape)
-  raze       the Grob stronghold you escaped from must be deleted
-  celebrate  a Grob hides in the crowd; he must be put in a jail
-  retribute  the jail must become an indefinite_detention_center\n'
 bridge=$'Message confirmed.  The confirmation, and what comes of it, are played
 outside this game; here the story goes on as if you had confirmed it, been
 caught by the Grob and escaped from their stronghold.  That stronghold now
 stands in your playing directory, starting at yklim_yaw.\n'
 rebuilt=$'You have escaped from the Grob stronghold once already in this game;\nit is not built again.\n'
-usage=$'usage: pacifica [DIR]\n       pacifica --walkthrough | --help | --version\n'
+usage=$'usage: pacifica [--no-hints] [DIR]
+       pacifica --new [--yes] [--no-hints] [DIR]
+       pacifica --report [--csv] [PLACE...]
+       pacifica --walkthrough | --help | --version\n'
 
-# welcome DIR COMEBACK: what a new game in DIR says before the first prompt.
+# welcome DIR BACK: what a new game in DIR says before the first prompt.
 welcome() {
 	printf 'Welcome to Pacifica, a story played with the commands of your shell.\n'
-	printf 'Your playing directory is %s.\n\n%s\n' "$1" "$steps"
-	printf "'steps' shows them again; 'exit' leaves, and '%s' comes back.\n" "$2"
-	printf "Type 'prologue' to begin.\n"
+	printf 'Your playing directory is %s.\n\n%s\n\n' "$1" "$(steps_map 0)"
+	printf "'steps' shows them again, 'hint' helps when you are stuck, 'help' lists the\n"
+	printf "game's commands and 'exit' leaves; '%s' comes back later.\nType 'prologue' to begin.\n" "$2"
 }
 leaving() { printf "Your game is kept in %s; '%s' goes on from there.\n" "$1" "$2"; }
 
-setup() {
-	umask 022
-	T=$BATS_TEST_TMPDIR
-	top=$(mktemp -d -t game.XXXXXX)
-	chmod 755 "$top"
-	home=$top/home play=$top/play
-	mkdir "$home" "$play" "$top/tmp"
-	state=$home/.local/state/pacifica
-}
-
-teardown() { chmod -R u+rwx "$top"; rm -rf "$top"; }
-
-# game [ARG...] < COMMANDS: the launcher with a home and TMPDIR of its own;
-# standard output and error to files, the status in $status.
-game() {
-	status=0
-	(cd "$top" && env -u XDG_STATE_HOME HOME="$home" TMPDIR="$top/tmp" "$BIN/pacifica" "$@") \
-		>"$T/out" 2>"$T/err" || status=$?
-}
-
-# listing DIR: the entries below DIR, one a line.
-listing() { (cd "$1" && find . -mindepth 1 | sort); }
-
-@test "a new directory gets a new game, remembered" {
+@test "a new directory gets a new game, in the journal" {
 	game "$top/new" <<<prologue
 	[ "$status" = 0 ]
 	same_bytes "$T/out" "$(welcome "$top/new" "pacifica $top/new")"$'\n'"$prologue_intro$(leaving "$top/new" "pacifica $top/new")"$'\n'
+	same_bytes "$T/said" $'Next: when Jean is home in Pacifica, run resettle.\n'
 	has_file "$top/new/Jean" 644 "$jean"
-	same_bytes "$state/games" "$top/new"$'\n'
+	same_bytes <(events) "$top/new"$'\tbegun\n'"$top/new"$'\tprologue\tbriefing\n'"$top/new"$'\tleft\n'
+	grep -qE '^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z	' "$journal"
 	[ -z "$(ls -A "$top/tmp")" ]
 }
 
@@ -67,98 +42,219 @@ listing() { (cd "$1" && find . -mindepth 1 | sort); }
 	game </dev/null
 	[ "$status" = 0 ]
 	same_bytes "$T/out" "$(welcome "$home/pacifica" pacifica)"$'\n'"$(leaving "$home/pacifica" pacifica)"$'\n'
-	[ -d "$home/pacifica" ]; same_bytes "$state/games" "$home/pacifica"$'\n'
+	[ -d "$home/pacifica" ]; same_bytes <(events) "$home/pacifica"$'\tbegun\n'"$home/pacifica"$'\tleft\n'
 }
 
-@test "a game left in the middle resumes and goes on to the end" {
-	game "$play" <<<$'prologue\nmkdir Pacifica\nmv Jean Pacifica/\nresettle\nmkdir Pacifica_Copy\nexit'
+@test "a game left in the middle resumes where it was, says what comes next and goes on to the end" {
+	game "$play" <<<"$(head -n 3 <<<"$whole_game")"
 	[ "$status" = 0 ]; grep -qF 'Jean is concerned' "$T/out"
-	game "$play" <<-'EOF'
-		cp Pacifica/Jean Pacifica_Copy/
-		duplicate
-		confirm_shellwatch_message towards
-		raze
-		rm -r yklim_yaw
-		raze
-		celebrate
-		mkdir jail; mv .grob jail/
-		celebrate
-		mv jail indefinite_detention_center
-		retribute
-	EOF
+	game "$play" <<<"$(tail -n +4 <<<"$whole_game")"
 	[ "$status" = 0 ]
-	head -n 1 "$T/out" | grep -qx "Welcome back to Pacifica.  Your game is in $play, as you left it."
-	! grep -qF "Type 'prologue'" "$T/out"
+	head -n 17 "$T/out" >"$T/welcome"
+	same_bytes "$T/welcome" "Welcome back to Pacifica.  Your game is in $play, as you left it.
+2 of 7 steps are done.
+Next: when Jean is backed up in Pacifica_Copy, run duplicate.
+
+$(steps_map 2)
+
+'steps' shows them again, 'hint' helps when you are stuck, 'help' lists the
+game's commands and 'exit' leaves; 'pacifica $play' comes back later.
+To start over: pacifica --new $play"$'\n'
 	sed -n '/^URGENT/,$p' "$T/out" >"$T/story"
-	same_bytes "$T/story" "$urgent_alert$bridge$raze_now$victory$openings$jailed$justice$(leaving "$play" "pacifica $play")"$'\n'
+	same_bytes "$T/story" "$urgent_alert$bridge$victory$openings$jailed$justice"$'Your finished game is kept in '"$play; 'pacifica --new $play' starts a new one."$'\n'
+	grep '^Next:' "$T/said" >"$T/next"
+	same_bytes "$T/next" $'Next: find and read the alert file; confirm it with confirm_shellwatch_message.
+Next: when the stronghold is deleted, run raze.
+Next: run celebrate; when the Grob it hides is in a jail, run it again.
+Next: when the jail is an indefinite_detention_center, run retribute.\n'
+	grep -qx 'The game is finished: all 7 steps are done, in less than a minute of play. To' "$T/said"
+	grep -qx "play again, leave and type: pacifica --new $play" "$T/said"
+	events | cut -f 2- | sed 1d | tr '\t\n' ' ,' | grep -qx 'prologue briefing,resettle home,left,resumed,duplicate alert,bridge,raze victory,celebrate planted,celebrate jailed,retribute done,left,'
+	game "$play" </dev/null
+	head -n 1 "$T/out" | grep -qx "Welcome back to Pacifica.  Your game in $play is finished."
+	sed -n 3,12p "$T/out" | same_bytes /dev/stdin "$(steps_map 7)"$'\n'
 }
 
-@test "a directory that is not empty and not a game is refused, untouched" {
+@test "the prompt names the step the player is on" {
+	game "$play" <<<$'prologue\nmkdir Pacifica; mv Jean Pacifica/; resettle'
+	grep -o "^\[pacifica: [a-z]*\] $play[#$] " "$T/err" | uniq | sed 's/\] .*/]/' | same_bytes /dev/stdin $'[pacifica: prologue]\n[pacifica: resettle]\n[pacifica: duplicate]\n'
+}
+
+@test "a program's bytes and status are the same in the game shell as without it, redirected or not" {
+	for setup in ':' 'mkdir Jean' 'mkdir -p Pacifica; printf x >Pacifica/Jean' 'printf x >.grob; mkdir jail; printf y >jail/.grob' 'mkdir -p jail/.grob' 'mkdir jail'; do
+		for program in prologue resettle duplicate raze celebrate retribute; do
+			rm -rf "$play" "$top/bare"; mkdir "$play" "$top/bare"
+			(cd "$top/bare" && eval "$setup" && { s=0; "$BIN/$program" >"$T/bare.out" 2>"$T/bare.err" || s=$?; echo $s >"$T/bare.status"; "$BIN/$program" >"$T/bare.again" 2>/dev/null || :; })
+			game "$play" <<<"$setup; $program >$T/in.out 2>$T/in.err; echo \$? >$T/in.status; $program"
+			cmp "$T/bare.out" "$T/in.out"; cmp "$T/bare.err" "$T/in.err"; cmp "$T/bare.status" "$T/in.status"
+			sed -n '/^Type .prologue/,/^Your game/p' "$T/out" | sed '1d;$d' >"$T/in.again"
+			cmp "$T/bare.again" "$T/in.again"
+		done
+	done
+}
+
+@test "a run outside the playing directory is not counted, and says where the game is" {
+	mkdir "$top/elsewhere"
+	game "$play" <<<"cd $top/elsewhere; prologue; cd $play; steps"
+	[ -f "$top/elsewhere/Jean" ]; [ ! -e "$play/Jean" ]
+	grep -qxF "The programs judge the directory they run in; this run was not counted. Your game is in $play." "$T/said" ||
+		grep -qF 'The programs judge the directory they run in; this run was not counted.' "$T/said"
+	same_bytes <(events | cut -f 2) $'begun\nleft\n'
+	grep -qxF '  > prologue    begins it: Jean, a file, is a long way from home' "$T/out"
+}
+
+@test "raze's victory counts only after the bridge built the stronghold" {
+	game "$play" <<<$'raze\nsteps'
+	same_bytes "$T/said" $'No stronghold has been built in this game yet, so this does not count: first\nread the alert file and confirm it with confirm_shellwatch_message.\nStuck? Type \'hint\'.\n'
+	grep -qxF '    raze        the Grob stronghold you escaped from must be deleted' "$T/out"
+	events | cut -f 2- | sed -n 2p | grep -qx $'raze\tvictory'
+}
+
+@test "the bridge wants the alert's 10th word" {
+	for words in '' 'toward' 'towards again' 'the'; do
+		game "$play" <<<"confirm_shellwatch_message $words; echo \"status \$?\""
+		grep -qx 'status 1' "$T/out"; [ -z "$(ls -A "$play")" ]
+		same_bytes "$T/said" $'confirm_shellwatch_message: give it the 10th word of the message in the alert file\n'
+	done
+	game "$play" <<<'confirm_shellwatch_message Towards'; [ -d "$play/$stronghold" ]
+}
+
+@test "the bridge builds exactly the stronghold, once a game, then says what comes next" {
+	game "$play" <<<$'confirm_shellwatch_message towards\nconfirm_shellwatch_message towards\nrm -r yklim_yaw\nmkdir Pacifica\nconfirm_shellwatch_message towards\nraze'
+	sed -n '/^Message confirmed/,/^Hooray/p' "$T/out" >"$T/story"
+	same_bytes "$T/story" "$bridge"$'The Grob stronghold you escaped from still stands in your playing\ndirectory, starting at yklim_yaw.\n'"$rebuilt$victory"
+	# The steps before the bridge are not done: prologue is the next.
+	same_bytes "$T/said" $'Next: run prologue to begin.\nNext: run prologue to begin.\n'
+	same_bytes <(listing "$play") $'./Pacifica\n'
+	game "$play" <<<'confirm_shellwatch_message towards'; grep -qxF "${rebuilt%%$'\n'*}" "$T/out"
+}
+
+@test "the bridge says what is in the way, and builds through no link and outside no playing directory" {
+	mkdir "$top/outside"
+	for blocker in 'printf x >yklim_yaw' "ln -s $top/outside yklim_yaw" "mkdir yklim_yaw; ln -s $top/outside yklim_yaw/atled_tnardauq"; do
+		rm -rf "$play"; mkdir "$play"
+		game "$play" <<<"$blocker; confirm_shellwatch_message towards; echo \"status \$?\""
+		grep -qx 'status 1' "$T/out"; grep -q '^confirm_shellwatch_message: yklim_yaw.* is in the way of the stronghold; move it aside$' "$T/said"
+		[ -z "$(ls -A "$top/outside")" ]
+	done
+	rm -rf "$play"; mkdir "$play"
+	game "$play" <<<"mv $play $top/moved; confirm_shellwatch_message towards; echo \"status \$?\""
+	grep -qx 'status 1' "$T/out"; grep -qxF "confirm_shellwatch_message: your playing directory $play is gone" "$T/said"
+	[ ! -e "$play" ]; [ ! -e "$top/moved/yklim_yaw" ]
+}
+
+@test "a directory that is not empty and not a game is refused, and nothing is written anywhere" {
 	printf 'my own Jean\n' >"$play/Jean"
-	listing "$play" >"$T/before"
+	listing "$top" >"$T/before"
 	game "$play" <<<prologue
 	[ "$status" = 1 ]; [ ! -s "$T/out" ]
 	same_bytes "$T/err" "pacifica: $play is not empty and holds no game of pacifica's; give a new or empty directory"$'\n'
-	listing "$play" | diff "$T/before" -; same_bytes "$play/Jean" $'my own Jean\n'
+	listing "$top" | diff "$T/before" -; same_bytes "$play/Jean" $'my own Jean\n'
 }
 
-@test "a plain file is refused" { printf x >"$top/file"; game "$top/file" </dev/null; [ "$status" = 1 ]; [ ! -s "$T/out" ]; same_bytes "$T/err" "pacifica: $top/file is not a directory; give a new or empty one"$'\n'; same_bytes "$top/file" x; }
-
-@test "a link leading nowhere is refused" { ln -s nowhere "$top/link"; game "$top/link" </dev/null; [ "$status" = 1 ]; same_bytes "$T/err" "pacifica: $top/link is not a directory; give a new or empty one"$'\n'; [ -L "$top/link" ]; [ ! -e "$top/nowhere" ]; }
-
-@test "a directory the player cannot read is refused" {
-	mkdir "$top/closed"; chmod 000 "$top/closed"
+@test "refusals: a plain file, a link leading nowhere, an unreadable directory" {
+	printf x >"$top/file"; ln -s nowhere "$top/link"; mkdir "$top/closed"; chmod 000 "$top/closed"
 	[ "$(id -u)" != 0 ] || chown -R 65534:65534 "$top"
-	status=0
-	(cd "$top" && as_player env -u XDG_STATE_HOME HOME="$home" TMPDIR="$top/tmp" "$BIN/pacifica" "$top/closed" </dev/null) >"$T/out" 2>"$T/err" || status=$?
-	[ "$status" = 1 ]; same_bytes "$T/err" "pacifica: cannot read the directory $top/closed"$'\n'
+	for dir in file link closed; do
+		status=0
+		(cd "$top" && as_player env -u XDG_STATE_HOME -u PACIFICA_GAME HOME="$home" "$PACIFICA" "$top/$dir" </dev/null) >"$T/out" 2>"$T/err" || status=$?
+		[ "$status" = 1 ]; [ ! -s "$T/out" ]; [ ! -e "$home/.local" ]
+		case $dir in
+		closed) same_bytes "$T/err" "pacifica: cannot read the directory $top/closed"$'\n' ;;
+		*) same_bytes "$T/err" "pacifica: $top/$dir is not a directory; give a new or empty one"$'\n' ;;
+		esac
+	done
+	same_bytes "$top/file" x; [ ! -e "$top/nowhere" ]
 }
 
-@test "the bridge says what is in the way and remembers nothing" {
-	game "$play" <<<$'printf x >yklim_yaw\nconfirm_shellwatch_message; echo "status $?"\nrm yklim_yaw\nconfirm_shellwatch_message'
-	grep -qx 'status 1' "$T/out"; grep -q "^confirm_shellwatch_message: cannot create directory .*yklim_yaw.*: Not a directory$" "$T/err"
-	grep -qxF "${bridge%%$'\n'*}" "$T/out"; [ -d "$play/$stronghold" ]
+@test "steps and help in the game" {
+	game "$play" <<<$'steps\nhelp\nhelp cd'
+	sed -n '/^Type .prologue/,/^Your game/p' "$T/out" | sed '1d;$d' >"$T/shown"
+	head -n 9 "$T/shown" | same_bytes /dev/stdin "$(steps_map 0)"$'\n'
+	sed -n 10,17p "$T/shown" | same_bytes /dev/stdin $'The game\'s own commands:
+  steps                            the steps of the story, and where you are
+  hint                             a hint for where you are; again for more
+  help                             this list; help NAME gives bash\'s help
+  confirm_shellwatch_message WORD  confirms the alert, as it asks
+  exit                             leaves the game; pacifica comes back to it
+The programs prologue, resettle, duplicate, raze, celebrate and retribute
+each judge the directory they run in.\n'
+	sed -n 18p "$T/shown" | grep -q '^cd: cd '
 }
 
-@test "the bridge builds exactly the stronghold, which raze wants gone" {
-	game "$play" <<<$'confirm_shellwatch_message towards\nraze'
-	sed -n '/^Message confirmed/,/^Your game is kept/p' "$T/out" | sed '$d' >"$T/story"
-	same_bytes "$T/story" "$bridge$raze_now"
-	same_bytes <(listing "$play") $'./yklim_yaw\n./yklim_yaw/atled_tnardauq\n./yklim_yaw/atled_tnardauq/societies\n./yklim_yaw/atled_tnardauq/societies/sevitcelloc\n./yklim_yaw/atled_tnardauq/societies/sevitcelloc/grob\n'
+@test "the player's bashrc comes first; the game's prompt, PATH and commands win" {
+	printf 'greeting=hello\nPATH=/usr/bin:/bin\nPS1="$ "\ncd /\nsteps() { echo mine; }\nalias hint=ls\n' >"$home/.bashrc"
+	game "$play" <<<$'echo "$greeting $PS1 $PWD ${PATH%%:*}"\nprologue\ntype -t steps hint'
+	grep -qxF "hello [pacifica: prologue] \\w\\\$  $play $STAGE/bin/../libexec/pacifica" "$T/out"
+	[ -f "$play/Jean" ]; grep -qx function "$T/out"; ! grep -qx alias "$T/out"
 }
 
-@test "the bridge does not build a stronghold again" {
-	game "$play" <<<$'confirm_shellwatch_message\nconfirm_shellwatch_message\nrm -r yklim_yaw\nmkdir Pacifica\nconfirm_shellwatch_message'
-	sed -n '/^Message confirmed/,/^Your game is kept/p' "$T/out" | sed '$d' >"$T/story"
-	same_bytes "$T/story" "$bridge"$'The Grob stronghold you escaped from still stands in your playing\ndirectory, starting at yklim_yaw.\n'"$rebuilt"
-	game "$play" <<<confirm_shellwatch_message
-	grep -qxF "${rebuilt%%$'\n'*}" "$T/out"; same_bytes <(listing "$play") $'./Pacifica\n'
+@test "--new sets a game aside and begins anew, asking first" {
+	game "$play" <<<prologue
+	game --new "$play" </dev/null
+	[ "$status" = 1 ]; same_bytes "$T/err" "pacifica: the game in $play is set aside only when asked: add --yes"$'\n'
+	[ -f "$play/Jean" ]; [ ! -e "$play.1" ]
+	for n in 1 2; do
+		game --new --yes "$play" <<<prologue
+		[ "$status" = 0 ]
+		head -n 2 "$T/out" | same_bytes /dev/stdin "The game in $play is set aside in $play.$n."$'\nWelcome to Pacifica, a story played with the commands of your shell.\n'
+		[ -f "$play/Jean" ]; [ -d "$play.$n" ]
+	done
+	[ -f "$play.1/Jean" ]; [ -f "$play.2/Jean" ]
+	events | cut -f 2- | grep -c '^aside' | grep -qx 2
+	events | grep -qxF "$play"$'\taside\t'"$play.1"
+	game --new "$top/fresh" </dev/null; [ "$status" = 0 ]; [ -d "$top/fresh" ]
 }
 
-@test "steps shows the step map again" { game "$play" <<<steps; [ "$status" = 0 ]; same_bytes "$T/out" "$(welcome "$play" "pacifica $play")"$'\n'"$steps$(leaving "$play" "pacifica $play")"$'\n'; }
-
-@test "the player's bashrc comes first; the game's prompt and PATH win" {
-	printf 'greeting=hello\nPATH=/usr/bin:/bin\nPS1="$ "\ncd /\n' >"$home/.bashrc"
-	game "$play" <<<$'echo "$greeting $PS1 $PWD"\nprologue'
-	grep -qxF "hello [pacifica] \\w\\\$  $play" "$T/out"; [ -f "$play/Jean" ]
+@test "pacifica inside the game says the player is in it already" {
+	game "$play" <<<$'"$PACIFICA" "$PWD/other"; echo "status $?"'
+	grep -qx 'status 1' "$T/out"; [ ! -e "$PWD/other" ]; [ ! -e "$top/other" ]
+	grep -qxF "pacifica: you are already in the game, in $play; 'exit' leaves it" "$T/said"
 }
 
-@test "--help" { game --help; [ "$status" = 0 ]; [ ! -s "$T/err" ]; head -n 2 "$T/out" | same_bytes /dev/stdin "$usage"; }
-@test "--version" { game --version; [ "$status" = 0 ]; same_bytes "$T/out" "pacifica 1.0.0"$'\n'; }
-@test "an unknown option" { game --bogus; [ "$status" = 2 ]; [ ! -s "$T/out" ]; same_bytes "$T/err" "pacifica: unknown option: --bogus"$'\n'"$usage"; }
-@test "a stray argument" { game "$play" extra; [ "$status" = 2 ]; same_bytes "$T/err" "pacifica: unexpected argument: extra"$'\n'"$usage"; [ -z "$(ls -A "$home")" ]; }
+@test "two game shells of one player append to the journal at once and lose no line" {
+	mkdir "$top/one" "$top/two"
+	runs=$(printf 'raze\n%.0s' {1..60})
+	game "$top/one" <<<"$runs" & game "$top/two" <<<"$runs" & wait
+	[ "$(wc -l <"$journal")" = 124 ]
+	for d in one two; do [ "$(grep -c "^[0-9TZ:-]*	$top/$d	raze	victory$" "$journal")" = 60 ]; done
+}
 
-@test "a read-only home: the game goes on without its state" {
+@test "the state of version 1.0.0 is taken over and then removed" {
+	mkdir -p "$state" "$top/old"; printf x >"$play/Jean"; printf y >"$top/old/Jean"
+	printf '%s\n' "$play" "$top/old" >"$state/games"; printf '%s\n' "$top/old" >"$state/strongholds"
+	game "$play" <<<steps
+	[ "$status" = 0 ]; [ ! -e "$state/games" ]; [ ! -e "$state/strongholds" ]
+	same_bytes <(events) "$play"$'\ttaken\n'"$top/old"$'\ttaken\n'"$top/old"$'\tbridge\n'"$play"$'\tresumed\n'"$play"$'\tleft\n'
+	game "$top/old" <<<'confirm_shellwatch_message towards'
+	grep -qxF "${rebuilt%%$'\n'*}" "$T/out"; grep -qx '4 of 7 steps are done.' "$T/out"
+}
+
+@test "--help, --version and wrong arguments" {
+	game --help; [ "$status" = 0 ]; [ ! -s "$T/err" ]; head -n 4 "$T/out" | same_bytes /dev/stdin "$usage"; grep -q -- '--new ' "$T/out"
+	game --version; [ "$status" = 0 ]; same_bytes "$T/out" "pacifica 1.0.0"$'\n'
+	for args in '--bogus:unknown option: --bogus' "a b c:unexpected argument: b" '--help extra:unexpected argument: extra' \
+		'--version x:unexpected argument: x' '--yes d:--yes goes with --new'; do
+		read -ra argv <<<"${args%%:*}"
+		game "${argv[@]}"
+		[ "$status" = 2 ]; [ ! -s "$T/out" ]; same_bytes "$T/err" "pacifica: ${args#*:}"$'\n'"$usage"
+	done
+	[ -z "$(ls -A "$home")" ]
+}
+
+@test "a home where nothing can be written: the game goes on, remembered until the player leaves" {
 	chmod 555 "$home"
 	[ "$(id -u)" != 0 ] || chown -R 65534:65534 "$top"
-	(cd "$top" && as_player env -u XDG_STATE_HOME HOME="$home" TMPDIR="$top/tmp" "$BIN/pacifica" "$play" <<<prologue) >"$T/out" 2>"$T/err"
-	grep -qxF "pacifica: cannot keep the state of games in $state; playing on without it" "$T/err"
+	(cd "$top" && as_player env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$play" <<<$'prologue\nsteps') >"$T/out" 2>"$T/err"
+	grep -qxF "pacifica: cannot write to $journal; this game is remembered only until you leave" "$T/err"
 	grep -qF 'I have a friend named Jean' "$T/out"; [ -f "$play/Jean" ]
+	grep -qxF '  > resettle    Jean must be home, in a directory called Pacifica' "$T/out"
 }
 
 @test "no HOME: a named directory is played without state" {
-	(cd "$top" && env -u HOME -u XDG_STATE_HOME TMPDIR="$top/tmp" "$BIN/pacifica" "$play" <<<prologue) >"$T/out" 2>"$T/err"
+	(cd "$top" && env -u HOME -u XDG_STATE_HOME "$PACIFICA" "$play" <<<prologue) >"$T/out" 2>"$T/err"
 	grep -qxF "pacifica: HOME is not set, so no game can be remembered; playing on" "$T/err"; [ -f "$play/Jean" ]
+	grep -qxF 'Next: when Jean is home in Pacifica, run resettle.' "$T/err"
 }
 
-@test "a link to the launcher runs the programs beside the launcher" { ln -s "$BIN/pacifica" "$top/link"; PATH=/usr/bin:/bin "$top/link" --walkthrough >"$T/out"; tail -n 1 "$T/out" | grep -qx 'The walkthrough reached the end of the game.'; }
+@test "a link to the launcher plays the game beside the launcher" { ln -s "$PACIFICA" "$top/link"; PATH=/usr/bin:/bin "$top/link" --walkthrough >"$T/out"; tail -n 1 "$T/out" | grep -qx 'The walkthrough reached the end of the game.'; }

@@ -8,20 +8,19 @@ setup() { umask 022; T=$BATS_TEST_TMPDIR; }
 teardown() { :; }
 
 pages="pacifica prologue resettle duplicate raze celebrate retribute"
-programs="pacifica prologue resettle duplicate raze celebrate retribute"
 
-# walks DIR: the launcher in DIR plays the whole walkthrough.
+# walks LAUNCHER: the launcher plays the whole walkthrough.
 walks() {
-	"$1/pacifica" --walkthrough >"$T/out" || { cat "$T/out" >&2; return 1; }
+	"$1" --walkthrough >"$T/out" || { cat "$T/out" >&2; return 1; }
 	head -n 1 "$T/out" | grep -q '^A walkthrough of the game in .*, which is removed at the end\.$'
 	tail -n 1 "$T/out" | grep -qx 'The walkthrough reached the end of the game.'
 }
 
-@test "the walkthrough plays the whole game and leaves nothing" { TMPDIR=$T walks "$BIN"; [ -z "$(find "$T" -name 'pacifica-*')" ]; }
+@test "the walkthrough plays the whole game and leaves nothing" { TMPDIR=$T walks "$PACIFICA"; [ -z "$(find "$T" -name 'pacifica-*')" ]; }
 
 @test "the walkthrough names a step that fails" {
-	mkdir "$T/bin"; cp "$BIN"/* "$T/bin"/; cp "$BIN/prologue" "$T/bin/retribute"
-	run "$T/bin/pacifica" --walkthrough
+	cp -R "$STAGE" "$T/game"; cp "$BIN/prologue" "$T/game/libexec/pacifica/retribute"
+	run "$T/game/bin/pacifica" --walkthrough
 	[ "$status" = 1 ]; [ "${lines[-1]}" = "walkthrough: the step of 'retribute' failed (status 0)" ]
 }
 
@@ -36,18 +35,44 @@ walks() {
 	cmake -S "$SOURCE_DIR" -B "$T/build" -DBUILD_TESTING=OFF >/dev/null
 	cmake --build "$T/build" -j2 >/dev/null
 	cmake --install "$T/build" --prefix "$T/prefix" >/dev/null
-	for p in $programs; do [ -x "$T/prefix/bin/$p" ]; done
+	(cd "$T/prefix" && find . -type f | sort) >"$T/files"
+	diff - "$T/files" <<-'EOF'
+		./bin/pacifica
+		./etc/pacifica.conf
+		./libexec/pacifica/celebrate
+		./libexec/pacifica/duplicate
+		./libexec/pacifica/prologue
+		./libexec/pacifica/raze
+		./libexec/pacifica/resettle
+		./libexec/pacifica/retribute
+		./share/man/man6/celebrate.6
+		./share/man/man6/duplicate.6
+		./share/man/man6/pacifica.6
+		./share/man/man6/prologue.6
+		./share/man/man6/raze.6
+		./share/man/man6/resettle.6
+		./share/man/man6/retribute.6
+		./share/pacifica/game.bash
+		./share/pacifica/gamerc.bash
+		./share/pacifica/hints.bash
+		./share/pacifica/journal.awk
+		./share/pacifica/journal.bash
+		./share/pacifica/report.bash
+		./share/pacifica/story.bash
+	EOF
 	for p in $pages; do cmp "$SOURCE_DIR/man/$p.6" "$T/prefix/share/man/man6/$p.6"; done
-	[ "$(find "$T/prefix" -type f | wc -l)" = 14 ]
-	walks "$T/prefix/bin"
-	cmake -S "$SOURCE_DIR" -B "$T/build" -DPACIFICA_INSTALL_BINDIR=games >/dev/null
-	cmake --install "$T/build" --prefix "$T/games" >/dev/null
-	[ "$(ls "$T/games/games" | tr '\n' ' ')" = "celebrate duplicate pacifica prologue raze resettle retribute " ]
-	walks "$T/games/games"
+	walks "$T/prefix/bin/pacifica"
+	# As Debian lays it out: the settings in /etc, outside the prefix.
+	cmake -S "$SOURCE_DIR" -B "$T/build" -DCMAKE_INSTALL_PREFIX=/usr -DPACIFICA_INSTALL_BINDIR=games \
+		-DCMAKE_INSTALL_SYSCONFDIR=/etc >/dev/null
+	DESTDIR=$T/root cmake --install "$T/build" >/dev/null
+	[ "$(ls "$T/root/usr/games")" = pacifica ]; [ -f "$T/root/etc/pacifica.conf" ]
+	grep -qxF 'pacifica_conf=$pacifica_bin/../../etc/pacifica.conf' "$T/root/usr/games/pacifica"
+	walks "$T/root/usr/games/pacifica"
 }
 
 @test "the launcher, the manual pages and the package agree on the version" {
-	v=$("$BIN/pacifica" --version); v=${v#pacifica }
+	v=$("$PACIFICA" --version); v=${v#pacifica }
 	[ "$(dpkg-parsechangelog -l "$SOURCE_DIR/debian/changelog" -S Version)" = "$v" ]
 	for p in $pages; do head -n 1 "$SOURCE_DIR/man/$p.6" | grep -qF "\"pacifica $v\""; done
 }

@@ -1,0 +1,1 @@
+report() { echo report; }

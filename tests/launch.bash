@@ -1,0 +1,57 @@
+# Shared by the launcher's suites: a home, a playing directory and a
+# TMPDIR of their own per case, the launcher run as a player starts it,
+# and the journal's lines with their times left out.
+
+setup() {
+	umask 022
+	T=$BATS_TEST_TMPDIR
+	top=$(mktemp -d -t game.XXXXXX)
+	chmod 755 "$top"
+	home=$top/home play=$top/play
+	mkdir "$home" "$play" "$top/tmp"
+	state=$home/.local/state/pacifica
+	journal=$state/journal
+}
+
+teardown() { cd /; chmod -R u+rwx "$top" 2>/dev/null; rm -rf "$top"; }
+
+# game [ARG...] < COMMANDS: the launcher with a home and TMPDIR of its own,
+# typed to by COMMANDS; standard output and error to files, the status in
+# $status, and in $T/said the lines of standard error that are not bash's
+# own (its prompt with the echoed command, and its job control notices).
+game() {
+	status=0
+	(cd "$top" && env -u XDG_STATE_HOME -u PACIFICA_GAME HOME="$home" TMPDIR="$top/tmp" "$PACIFICA" "$@") \
+		>"$T/out" 2>"$T/err" || status=$?
+	grep -v '^\[pacifica: \|^bash: cannot set terminal process group\|^bash: no job control' "$T/err" >"$T/said" || :
+}
+
+# The journal as events: its lines without their times.
+events() { cut -f 2- "$journal"; }
+
+# listing DIR: the entries below DIR, one a line.
+listing() { (cd "$1" && find . -mindepth 1 | sort); }
+
+# The step map as the game shows it, with the first DONE steps done.
+steps_map() {
+	local i=0 mark line
+	local lines=('prologue    begins it: Jean, a file, is a long way from home'
+		'resettle    Jean must be home, in a directory called Pacifica'
+		'duplicate   Jean must be backed up: a true copy in Pacifica_Copy'
+		$'confirm_shellwatch_message WORD\n                confirm the alert; the Grob catch you, you escape'
+		'raze        the Grob stronghold you escaped from must be deleted'
+		'celebrate   a Grob hides in the crowd; he must be put in a jail'
+		'retribute   the jail must become an indefinite_detention_center')
+	echo 'The steps of the story; * marks those done, > the one you are on:'
+	for line in "${lines[@]}"; do
+		if [ "$i" -lt "$1" ]; then mark='*'; elif [ "$i" = "$1" ]; then mark='>'; else mark=' '; fi
+		printf '  %s %s\n' "$mark" "$line"
+		i=$((i + 1))
+	done
+	[ "$1" != 7 ] || echo 'Every step is done: the game is finished.'
+}
+
+# The commands of a whole game, from the start.
+whole_game=$'prologue\nmkdir Pacifica; mv Jean Pacifica/\nresettle\nmkdir Pacifica_Copy; cp Pacifica/Jean Pacifica_Copy/\nduplicate
+confirm_shellwatch_message towards\nrm -r yklim_yaw\nraze\ncelebrate\nmkdir jail; mv .grob jail/\ncelebrate
+mv jail indefinite_detention_center\nretribute'

@@ -10,7 +10,8 @@
 #   ndone|current|runs|played|done-list|known|last
 # (the last answer, PROGRAM:KEY)
 # otherwise one line per game (file, dir, ndone, nsteps, current, runs,
-# began, last, played), then per journal "skipped", file, count.
+# began, last, played, then began and last in seconds since the epoch),
+# then per journal "skipped", file, count.
 
 function epoch(s,    y, m, d, era, yoe, doy) {
 	y = substr(s, 1, 4) + 0; m = substr(s, 6, 2) + 0; d = substr(s, 9, 2) + 0
@@ -102,8 +103,8 @@ END {
 	}
 	for (k in known) {
 		progress(k)
-		printf "%s\t%s\t%d\t%d\t%s\t%d\t%s\t%s\t%d\n", file[k], dir[k], ndone, nsteps, current,
-			runs[k], began[k], lastiso[k], played[k]
+		printf "%s\t%s\t%d\t%d\t%s\t%d\t%s\t%s\t%d\t%d\t%d\n", file[k], dir[k], ndone, nsteps, current,
+			runs[k], began[k], lastiso[k], played[k], epoch(began[k]), last[k]
 	}
 	for (f = 1; f <= nfiles; f++) printf "skipped\t%s\t%d\n", files[f], skipped[files[f]]
 }

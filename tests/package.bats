@@ -9,16 +9,17 @@ setup_file() {
 
 setup() { T=$BATS_TEST_TMPDIR; }
 
-@test "the package holds the launcher, the programs, their pages and the licence" {
+@test "the package puts only the launcher on the PATH, and the machine's settings in a conffile" {
 	dpkg-deb -c "$DEB" | awk '$1 !~ /^d/ { print $6 }' >"$T/files"
 	diff - "$T/files" <<-'EOF'
-		./usr/games/celebrate
-		./usr/games/duplicate
+		./etc/pacifica.conf
 		./usr/games/pacifica
-		./usr/games/prologue
-		./usr/games/raze
-		./usr/games/resettle
-		./usr/games/retribute
+		./usr/libexec/pacifica/celebrate
+		./usr/libexec/pacifica/duplicate
+		./usr/libexec/pacifica/prologue
+		./usr/libexec/pacifica/raze
+		./usr/libexec/pacifica/resettle
+		./usr/libexec/pacifica/retribute
 		./usr/share/doc/pacifica/changelog.gz
 		./usr/share/doc/pacifica/copyright
 		./usr/share/lintian/overrides/pacifica
@@ -29,12 +30,20 @@ setup() { T=$BATS_TEST_TMPDIR; }
 		./usr/share/man/man6/raze.6.gz
 		./usr/share/man/man6/resettle.6.gz
 		./usr/share/man/man6/retribute.6.gz
+		./usr/share/pacifica/game.bash
+		./usr/share/pacifica/gamerc.bash
+		./usr/share/pacifica/hints.bash
+		./usr/share/pacifica/journal.awk
+		./usr/share/pacifica/journal.bash
+		./usr/share/pacifica/report.bash
+		./usr/share/pacifica/story.bash
 	EOF
+	dpkg-deb --ctrl-tarfile "$DEB" | tar -xO ./conffiles | grep -qx /etc/pacifica.conf
 }
 
-@test "the package is a game, in section games, that needs only the C library" {
+@test "the package is a game, in section games, that needs only the C library and awk" {
 	[ "$(dpkg-deb -f "$DEB" Package Section)" = $'Package: pacifica\nSection: games' ]
-	[[ "$(dpkg-deb -f "$DEB" Depends)" =~ ^libc6\ \(\>=\ [0-9.]+\)$ ]]
+	[[ "$(dpkg-deb -f "$DEB" Depends)" =~ ^libc6\ \(\>=\ [0-9.]+\),\ mawk\ \|\ awk$ ]]
 }
 
 @test "the package's pacifica plays the walkthrough" {
@@ -42,10 +51,12 @@ setup() { T=$BATS_TEST_TMPDIR; }
 	tail -n 1 "$T/out" | grep -qx 'The walkthrough reached the end of the game.'
 }
 
-@test "the package's pacifica starts a game and resumes it" {
+@test "the package's pacifica starts a game, resumes it, and its programs are out of the PATH" {
 	mkdir "$T/home"
 	env -u XDG_STATE_HOME HOME="$T/home" "$ROOT/usr/games/pacifica" <<<prologue >"$T/out" 2>/dev/null
 	grep -qF 'I have a friend named Jean' "$T/out"
 	env -u XDG_STATE_HOME HOME="$T/home" "$ROOT/usr/games/pacifica" </dev/null >"$T/out" 2>/dev/null
 	head -n 1 "$T/out" | grep -qx "Welcome back to Pacifica.  Your game is in $T/home/pacifica, as you left it."
+	grep -qx 'Next: when Jean is home in Pacifica, run resettle.' "$T/out"
+	! PATH=$ROOT/usr/games command -v prologue
 }

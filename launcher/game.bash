@@ -92,11 +92,19 @@ pacifica_here() { [ . -ef "$pacifica_game" ]; }
 # A directory of this shell's own for the output of judged runs.
 pacifica_capture() {
 	[ -z "${pacifica_capture_dir-}" ] || [ ! -d "$pacifica_capture_dir" ] || return 0
-	local base=${TMPDIR:-/tmp}
-	[[ $base == /* ]] || base=/tmp
-	pacifica_capture_dir=$(command mktemp -d "$base/pacifica-runs.XXXXXX" 2>/dev/null) && return 0
+	pacifica_capture_dir=$(command mktemp -d "$(pacifica_tmp)/pacifica-runs.XXXXXX" 2>/dev/null) && return 0
 	pacifica_capture_dir=
 	return 1
+}
+
+# The directory for temporary files: TMPDIR when it is an absolute path to
+# a directory that can be written, /tmp otherwise.
+pacifica_tmp() {
+	if [[ ${TMPDIR-} == /* ]] && [ -d "$TMPDIR" ] && [ -w "$TMPDIR" ]; then
+		echo "$TMPDIR"
+	else
+		echo /tmp
+	fi
 }
 
 # pacifica_judge PROGRAM [ARG...]: runs a program of the game as the player

@@ -1,0 +1,120 @@
+#!/usr/bin/env bats
+# The launcher under hostile names, environments, state files and signals:
+# it refuses in one line and writes nothing, or plays with the game's
+# commands in place, and never touches a file of the player's outside the
+# game.
+
+load helpers
+load texts
+load launch
+
+# commands_present: the game shell came up whole, as the last game showed.
+commands_present() {
+	[ "$(grep -cx function "$T/out")" = 4 ] || { cat "$T/out" "$T/err" >&2; return 1; }
+	grep -q '^\[pacifica: prologue\] ' "$T/err"
+}
+probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "still here"'
+
+@test "whatever the player's bashrc or environment does, the game shell comes up with its commands" {
+	for rc in 'kill -INT $$' 'alias steps=ls hint=ls; alias prologue=false' 'set -e' 'exit' 'logout' \
+		'PROMPT_COMMAND="PS1=X"' 'set -u; set -o noclobber; shopt -s failglob nullglob; IFS=:' \
+		'steps() { :; }; function prologue { :; }' 'cd /; CDPATH=/'; do
+		printf '%s\n' "$rc" >"$home/.bashrc"
+		rm -rf "$play"; game "$play" <<<"$probe"
+		commands_present; grep -qx 'still here' "$T/out"
+		grep -qx 'Stuck? Type '\''hint'\''.' "$T/said"
+	done
+	rm "$home/.bashrc"
+	for env in POSIXLY_CORRECT=1 CDPATH=. BASH_ENV=/dev/null "TMPDIR=relative" "TMPDIR=$top/missing"; do
+		rm -rf "$play"; (cd "$top" && env -u XDG_STATE_HOME HOME="$home" "$env" "$PACIFICA" "$play" <<<"$probe") >"$T/out" 2>"$T/err"
+		commands_present; [ ! -e "$top/relative" ]
+		grep -q '^Liar' "$T/out"; [ "$(cut -f 3- "$journal" | tail -n 2 | head -n 1)" = $'resettle\tliar' ]
+	done
+}
+
+@test "hostile names: a trailing newline, a dash, control characters" {
+	mkdir "$top/docs"; printf 'mine\n' >"$top/docs/Jean"
+	game "$top/docs"$'\n' <<<prologue
+	[ "$status" = 0 ]; same_bytes "$top/docs/Jean" $'mine\n'; has_file "$top/docs"$'\n/Jean' 644 "$jean"
+	game $'\n' <<<prologue
+	[ "$status" = 0 ]; [ -f "$top"/$'\n'/Jean ]; [ ! -e "$top/Jean" ]
+	game - <<<prologue
+	[ "$status" = 0 ]; [ -f "$top/-/Jean" ]
+	game "$top/a"$'\e'"b" </dev/null
+	grep -qxF "Your playing directory is \$'$top/a\\Eb'." "$T/out"
+	game "$top/$(printf 'x%.0s' {1..5000})" </dev/null
+	[ "$status" = 1 ]; same_bytes "$T/err" $'pacifica: the name of the playing directory is too long\n'
+	game "$top/long/$(printf 'y%.0s' {1..300})/play" </dev/null
+	[ "$status" = 1 ]; grep -q ': File name too long$' "$T/err"; [ ! -e "$top/long" ]
+	same_bytes <(cut -f 2- "$journal" | grep -c begun) $'4\n'
+}
+
+@test "hostile state: junk, NUL bytes, a line cut short, a FIFO, a journal that can be read but not written" {
+	mkdir -p "$state"; printf x >"$play/Jean"
+	{
+		printf '2026-12-01T10:00:00Z\t%s\tbegun\n' "$play"
+		printf 'junk\0\t%s\tbegun\n\xff\xfe\n' "$play"
+		printf '2026-12-01T10:01:00Z\t%s\tprologue\tbriefing\n' "$play"
+		printf '2026-12-01T10:02:00Z\t%s\tresettle\thome' "$play"
+	} >"$journal"
+	game "$play" <<<steps
+	[ "$status" = 0 ]; grep -qx '2 of 7 steps are done.' "$T/out"
+	[ "$(tail -n 3 "$journal" | cut -f 3- | tr '\n' ,)" = $'resettle\thome,resumed,left,' ]
+	chmod 555 "$state"; [ "$(id -u)" != 0 ] || chown -R 65534:65534 "$top"
+	for mode in 644 444; do
+		chmod "$mode" "$journal"
+		(cd "$top" && as_player env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$play" <<<steps) >"$T/out" 2>"$T/err"
+		grep -qx '2 of 7 steps are done.' "$T/out"
+	done
+	[ "$(tail -n 2 "$journal" | cut -f 3 | tr '\n' ,)" = resumed,left, ]
+	grep -qxF "pacifica: cannot write to $journal; this game is remembered only until you leave" "$T/err"
+	chmod 755 "$state"; chmod 644 "$journal"; rm "$journal"; mkfifo "$journal"
+	as_player timeout 10 env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$top/new" </dev/null >"$T/out" 2>"$T/err"
+	grep -qxF "pacifica: $journal is not a regular file, so no game can be remembered; playing on" "$T/err"
+	rm "$journal"; mkfifo "$state/games"
+	as_player timeout 10 env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$top/new2" </dev/null >"$T/out" 2>"$T/err"
+	grep -q '^Welcome' "$T/out"
+}
+
+@test "hostile environments: no PATH, a relative HOME, a relative or missing TMPDIR for the walkthrough" {
+	(cd "$top" && env -i HOME="$home" "$BASH" "$PACIFICA" "$play" <<<'echo "path=$PATH"') >"$T/out" 2>/dev/null
+	grep -q '^path=' "$T/out"; ! grep -q '^path=.*:\.\(:\|$\)' "$T/out"
+	(cd "$top" && env -u XDG_STATE_HOME HOME=rel "$PACIFICA" </dev/null) >"$T/out" 2>"$T/err" || :
+	same_bytes "$T/err" $'pacifica: HOME is not an absolute path; name the playing directory: pacifica DIR\n'
+	[ ! -e "$top/rel" ]
+	for tmp in relative "$top/missing"; do
+		(cd "$top" && TMPDIR=$tmp "$PACIFICA" --walkthrough >"$T/out" 2>&1)
+		tail -n 1 "$T/out" | grep -qx 'The walkthrough reached the end of the game.'
+	done
+	[ "$(ls "$top")" = $'home\nplay\ntmp' ]
+}
+
+@test "an install directory whose path holds a colon plays" {
+	cp -R "$STAGE" "$top/a:b"
+	"$top/a:b/bin/pacifica" --walkthrough >"$T/out"
+	tail -n 1 "$T/out" | grep -qx 'The walkthrough reached the end of the game.'
+	PACIFICA=$top/a:b/bin/pacifica game "$play" <<<prologue
+	[ -f "$play/Jean" ]
+}
+
+@test "root plays only in a directory of its own" {
+	[ "$(id -u)" = 0 ] || { game "$play" </dev/null; [ "$status" = 0 ]; return; }
+	mkdir "$top/theirs"; chown 65534:65534 "$play" "$top/theirs"
+	game "$play" <<<prologue
+	[ "$status" = 1 ]; same_bytes "$T/err" "pacifica: $play belongs to another user; root plays only in a directory of its own"$'\n'
+	game "$top/theirs/new" <<<prologue
+	[ "$status" = 1 ]; [ ! -e "$top/theirs/new" ]; [ ! -e "$play/Jean" ]; [ ! -e "$home/.local" ]
+}
+
+@test "a hangup or a TERM leaves no file behind and records that the player left" {
+	for signal in HUP TERM; do
+		rm -rf "$play"; mkfifo "$T/in"
+		(cd "$top" && exec env -u XDG_STATE_HOME HOME="$home" TMPDIR="$top/tmp" "$PACIFICA" "$play" <"$T/in" >"$T/out" 2>&1) &
+		exec 7>"$T/in"
+		echo prologue >&7
+		for i in $(seq 100); do [ -f "$play/Jean" ] && [ -n "$(ls "$top/tmp")" ] && break; sleep 0.1; done
+		kill -"$signal" $!; wait $! || :
+		exec 7>&-; rm "$T/in"
+		[ -z "$(ls -A "$top/tmp")" ]; [ "$(tail -n 1 "$journal" | cut -f 3)" = left ]
+	done
+}

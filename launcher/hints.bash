@@ -69,7 +69,7 @@ pacifica_situation() {
 			fi
 		elif [ ! -e "$g/jail" ]; then REPLY=step-celebrate
 		elif [ ! -e "$g/jail/.grob" ]; then REPLY=celebrate-nogrob
-		elif [ "$key" = wrong ]; then REPLY=celebrate-wrong
+		elif [ "$key" = wrong ] || [ -d "$g/jail/.grob" ]; then REPLY=celebrate-wrong
 		elif [ "$key" = failed ]; then REPLY=celebrate-failed
 		else REPLY=ready
 		fi

@@ -1,0 +1,111 @@
+#!/usr/bin/env bats
+# Hints: one for every situation a player can be in, growing more specific
+# call by call, whose command lines work; a nudge once per situation; and
+# hints turned off for a game or for the machine.
+
+load helpers
+load texts
+load launch
+
+# The commands that bring a game to each step.
+at_resettle=prologue
+at_duplicate="$at_resettle; mkdir Pacifica; mv Jean Pacifica/; resettle"
+at_bridge="$at_duplicate; mkdir Pacifica_Copy; cp Pacifica/Jean Pacifica_Copy/; duplicate"
+at_raze="$at_bridge; confirm_shellwatch_message towards"
+at_celebrate="$at_raze; rm -r yklim_yaw; raze"
+at_retribute="$at_celebrate; celebrate; mkdir jail; mv .grob jail/; celebrate"
+
+# situation COMMANDS OPENING LINES: after COMMANDS, the first hint begins
+# with OPENING, the second is the command lines LINES (separated by "|"),
+# the third says there is no more; and the command lines, followed, change
+# the last answer or the step.
+situation() {
+	rm -rf "$play"; mkdir "$play"
+	game "$play" <<-EOF
+		$1
+		echo "@@ \$pacifica_last \$pacifica_current"; hint; echo @@; hint >$T/lines; cat $T/lines; echo @@; hint
+		sed -n 's/^\\$ //p' $T/lines >$T/commands; . $T/commands >/dev/null 2>&1; echo "@@ \$pacifica_last \$pacifica_current"
+	EOF
+	sed -n '/^@@ /,$p' "$T/out" | sed '$d' >"$T/hints"
+	local before after
+	before=$(grep '^@@ ' "$T/hints" | head -n 1) after=$(grep '^@@ ' "$T/hints" | tail -n 1)
+	awk '/^@@/ { n++; next } n == 1' "$T/hints" | tr '\n' ' ' | grep -qF -- "$2" ||
+		{ echo "after '$1': the first hint does not begin '$2'" >&2; cat "$T/hints" >&2; return 1; }
+	awk '/^@@/ { n++; next } n == 2' "$T/hints" | same_bytes /dev/stdin "$(tr '|' '\n' <<<"$3" | sed 's/^/$ /')"$'\n'
+	awk '/^@@/ { n++; next } n == 3' "$T/hints" | grep -q '^There is nothing more to tell about this'
+	[ "$(awk '/^@@/ { n++; next } n == 1' "$T/hints" | awk 'length > 79' | wc -l)" = 0 ]
+	[ "$before" != "$after" ] || [ "${4-}" = stays ] || { echo "after '$1', the hint's commands changed nothing: $after" >&2; return 1; }
+}
+
+@test "every situation has a hint that fits, grows, and works" {
+	situation '' 'prologue begins the story' 'prologue'
+	situation 'mkdir Jean; prologue' 'Jean is a directory here' 'mv Jean Jean.old|prologue'
+	situation "$at_resettle" 'Jean lives in a directory called Pacifica' 'mkdir Pacifica|mv Jean Pacifica/|resettle'
+	situation "$at_resettle; mkdir Pacifica; cp Jean Pacifica/; resettle" 'Jean was copied into Pacifica, not moved' 'rm -r Jean|resettle'
+	situation "$at_resettle; mkdir Pacifica; resettle" 'Pacifica is there, but Jean is still here' 'mv Jean Pacifica/|resettle'
+	situation "$at_resettle; mkdir Pacifica; mv Jean Pacifica/; sed -i s/citizen/comrade/ Pacifica/Jean; resettle" \
+		'Pacifica/Jean is not the Jean that prologue wrote' 'prologue|mv Jean Pacifica/|resettle'
+	situation "$at_resettle; rm Jean; resettle" 'Jean is neither here nor in Pacifica' 'prologue|mkdir -p Pacifica|mv Jean Pacifica/|resettle'
+	situation "$at_resettle; mkdir Pacifica; mv Jean Pacifica/" 'Everything looks in place: run resettle' 'resettle'
+	situation "$at_resettle; cd /" "your game is in $play: go there with cd" "cd $play" stays
+	situation "$at_duplicate" 'Jean is home, but there is no copy of him' 'mkdir -p Pacifica_Copy|cp Pacifica/Jean Pacifica_Copy/|duplicate'
+	situation "$at_duplicate; mkdir Pacifica_Copy; ln -s ../Pacifica/Jean Pacifica_Copy/Jean; duplicate" \
+		'Pacifica_Copy/Jean is a symbolic link' 'ls -l Pacifica_Copy|rm Pacifica_Copy/Jean|cp Pacifica/Jean Pacifica_Copy/|duplicate'
+	situation "$at_duplicate; mkdir Pacifica_Copy; mv Pacifica/Jean Pacifica_Copy/; ln -s ../Pacifica_Copy/Jean Pacifica/Jean; duplicate" \
+		'Pacifica/Jean is a symbolic link' 'ls -l Pacifica|rm Pacifica/Jean|cp Pacifica_Copy/Jean Pacifica/|duplicate'
+	situation "$at_duplicate; mkdir Pacifica_Copy; echo other >Pacifica_Copy/Jean; duplicate" \
+		'The first lines of Pacifica/Jean and Pacifica_Copy/Jean differ' 'rm -r Pacifica_Copy/Jean|cp Pacifica/Jean Pacifica_Copy/|duplicate'
+	situation "$at_duplicate; mkdir Pacifica_Copy; mv Pacifica/Jean Pacifica_Copy/; duplicate" \
+		'There is a copy in Pacifica_Copy, but Jean himself is missing' 'mkdir -p Pacifica|cp Pacifica_Copy/Jean Pacifica/|duplicate'
+	situation "$at_duplicate; rm -r Pacifica; duplicate" 'duplicate finds neither Pacifica/Jean nor Pacifica_Copy/Jean' \
+		'mkdir -p Pacifica Pacifica_Copy|prologue|mv Jean Pacifica/|cp Pacifica/Jean Pacifica_Copy/|duplicate'
+	situation "$at_bridge" 'An alert file with a garbled name has arrived' "ls|cat $alert_name|confirm_shellwatch_message towards"
+	situation "$at_bridge; confirm_shellwatch_message the" 'confirm_shellwatch_message wants the 10th word' "cat $alert_name|confirm_shellwatch_message towards"
+	situation "$at_bridge; rm $alert_name" 'The alert file is gone; duplicate writes it again' "duplicate|cat $alert_name|confirm_shellwatch_message towards"
+	situation "$at_bridge; raze" 'raze found no stronghold, because none has been built' "cat $alert_name|confirm_shellwatch_message towards"
+	situation "$at_raze; raze" 'The stronghold is a tree of directories' 'rm -r yklim_yaw|raze'
+	situation "$at_celebrate" 'celebrate hides a Grob in a file whose name begins with a dot' 'celebrate|ls -a|mkdir jail|mv .grob jail/|celebrate'
+	situation "$at_celebrate; celebrate" 'The Grob hides in .grob, a hidden file: ls -a shows it. Make' 'ls -a|mkdir jail|mv .grob jail/|celebrate'
+	situation "$at_celebrate; celebrate; mkdir jail; celebrate" 'The Grob hides in .grob, a hidden file that ls -a shows' 'ls -a|mv .grob jail/|celebrate'
+	situation "$at_celebrate; celebrate; mkdir jail; cp .grob jail/; celebrate" 'The Grob was copied into the jail, not moved' 'ls -a . jail|rm .grob|celebrate'
+	situation "$at_celebrate; celebrate; touch jail; celebrate" 'jail is a file, not a directory' 'rm jail|mkdir jail|celebrate|mv .grob jail/|celebrate'
+	situation "$at_celebrate; celebrate; mkdir jail; echo x >jail/.grob; rm .grob; celebrate" \
+		'The file in jail/.grob is not the Grob that celebrate hid' 'rm -r jail/.grob|celebrate|mv .grob jail/|celebrate'
+	situation "$at_celebrate; celebrate; mkdir -p jail/.grob; rm .grob; celebrate" \
+		'The file in jail/.grob is not the Grob that celebrate hid' 'rm -r jail/.grob|celebrate|mv .grob jail/|celebrate'
+	situation "$at_celebrate; celebrate; mkdir jail; echo x >jail/.grob; rm .grob; celebrate; rm jail/.grob; celebrate" \
+		'celebrate hid the Grob here again without a word' 'ls -a|mv .grob jail/|celebrate'
+	situation "$at_celebrate; celebrate; mkdir jail; rm .grob" 'The Grob is nowhere to be found' 'celebrate|ls -a|mv .grob jail/|celebrate'
+	situation "$at_retribute" 'The jail must get a new name' 'mv jail indefinite_detention_center|retribute'
+	situation "$at_retribute; cp -r jail indefinite_detention_center; retribute" 'The jail still stands: it was copied' \
+		'rm -r indefinite_detention_center|mv jail indefinite_detention_center|retribute'
+	situation "$at_retribute; mkdir indefinite_detention_center; mv jail/.grob .; rm -r jail; retribute" 'The Grob is loose here' \
+		'mkdir -p indefinite_detention_center|mv .grob indefinite_detention_center/|retribute'
+	situation "$at_retribute; rm -r jail; retribute" 'The Grob must be inside indefinite_detention_center' \
+		'celebrate|mkdir -p indefinite_detention_center|mv .grob indefinite_detention_center/|retribute'
+	situation "$at_retribute; mv jail indefinite_detention_center; echo x >indefinite_detention_center/.grob; retribute" \
+		'indefinite_detention_center/.grob is not the Grob' 'rm -r indefinite_detention_center/.grob|celebrate|mv .grob indefinite_detention_center/|retribute'
+	situation "$at_retribute; mv jail indefinite_detention_center; retribute" 'The game is finished' 'exit|pacifica --new' stays
+}
+
+@test "a new game played by hints alone comes to its end" {
+	game "$play" <<-EOF
+		for i in \$(seq 30); do [ "\$pacifica_current" = finished ] && break; hint >/dev/null; hint >$T/lines; sed -n 's/^\\$ //p' $T/lines >$T/commands; . $T/commands; done
+		echo "end \$pacifica_current after \$i"
+	EOF
+	grep -qx 'end finished after 8' "$T/out"
+	grep -qF "$justice" "$T/out"
+}
+
+@test "a nudge once per situation, never after a step is done; hints off for a game and for the machine" {
+	game "$play" <<<$'resettle\nresettle\nprologue\nresettle\nmkdir Pacifica\nresettle'
+	same_bytes "$T/said" $'Stuck? Type \'hint\'.\nNext: when Jean is home in Pacifica, run resettle.\nStuck? Type \'hint\'.\nStuck? Type \'hint\'.\n'
+	rm -rf "$play"
+	game --no-hints "$play" <<<$'resettle\nhint'
+	same_bytes "$T/said" ''; grep -qx 'Hints are off in this game.' "$T/out"
+	cp -R "$STAGE" "$top/game"; printf '# a teacher\n hints =  off \n' >"$top/game/etc/pacifica.conf"
+	rm -rf "$play"
+	PACIFICA=$top/game/bin/pacifica game "$play" <<<$'resettle\nhint'
+	same_bytes "$T/said" ''; grep -qx 'Hints are off in this game.' "$T/out"
+	"$top/game/bin/pacifica" --walkthrough | tail -n 1 | grep -qx 'The walkthrough reached the end of the game.'
+}

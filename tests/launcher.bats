@@ -258,3 +258,10 @@ each judge the directory they run in.\n'
 }
 
 @test "a link to the launcher plays the game beside the launcher" { ln -s "$PACIFICA" "$top/link"; PATH=/usr/bin:/bin "$top/link" --walkthrough >"$T/out"; tail -n 1 "$T/out" | grep -qx 'The walkthrough reached the end of the game.'; }
+
+@test "on a terminal, long story lines break at blanks to fit it; words are never cut" {
+	printf 'celebrate\nexit\n' | script -qec "stty cols 50; env -u XDG_STATE_HOME HOME='$home' '$PACIFICA' '$play'" /dev/null |
+		tr -d '\r' | sed 's/\x1b\[[0-9;?]*[a-zA-Z]//g' | sed -n '/eradicated the Grob/,/take him there!$/p' >"$T/shown"
+	[ "$(awk 'length > 50' "$T/shown" | wc -l)" = 0 ]; [ "$(wc -l <"$T/shown")" -gt 13 ]
+	[ "$(tr -s ' \n' '  ' <"$T/shown")" = "$(printf '%s' "$openings" | tr -s ' \n' '  ')" ]
+}

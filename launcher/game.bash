@@ -89,22 +89,34 @@ pacifica_step_row() {
 
 pacifica_here() { [ . -ef "$pacifica_game" ]; }
 
-# A directory of this shell's own for the output of judged runs.
+# Two files of this shell's own for the output of judged runs, made on the
+# first run, by the shell itself: O_EXCL refuses a name that stands.
 pacifica_capture() {
-	[ -z "${pacifica_capture_dir-}" ] || [ ! -d "$pacifica_capture_dir" ] || return 0
-	pacifica_capture_dir=$(command mktemp -d "$(pacifica_tmp)/pacifica-runs.XXXXXX" 2>/dev/null) && return 0
-	pacifica_capture_dir=
-	return 1
+	[ -z "${pacifica_capture-}" ] || return 0
+	local name try mode=$-
+	pacifica_tmp
+	set -C
+	for try in 1 2 3; do
+		name=$REPLY/pacifica-run.$$.$RANDOM$RANDOM
+		if { : >"$name.out" && : >"$name.err"; } 2>/dev/null; then
+			pacifica_capture=$name
+			break
+		fi
+	done
+	[[ $mode == *C* ]] || set +C
+	[ -n "${pacifica_capture-}" ]
 }
 
-# The directory for temporary files: TMPDIR when it is an absolute path to
-# a directory that can be written, /tmp otherwise.
+pacifica_uncapture() {
+	[ -z "${pacifica_capture-}" ] || command rm -f -- "$pacifica_capture.out" "$pacifica_capture.err"
+	pacifica_capture=''
+}
+
+# The directory for temporary files, in REPLY: TMPDIR when it is an
+# absolute path to a directory that can be written, /tmp otherwise.
 pacifica_tmp() {
-	if [[ ${TMPDIR-} == /* ]] && [ -d "$TMPDIR" ] && [ -w "$TMPDIR" ]; then
-		echo "$TMPDIR"
-	else
-		echo /tmp
-	fi
+	REPLY=/tmp
+	[[ ${TMPDIR-} != /* ]] || [ ! -d "$TMPDIR" ] || [ ! -w "$TMPDIR" ] || REPLY=$TMPDIR
 }
 
 # pacifica_judge PROGRAM [ARG...]: runs a program of the game as the player
@@ -118,12 +130,12 @@ pacifica_judge() {
 		"$pacifica_libexec/$program" "$@"
 		return
 	fi
-	"$pacifica_libexec/$program" "$@" >|"$pacifica_capture_dir/out" 2>|"$pacifica_capture_dir/err"
+	"$pacifica_libexec/$program" "$@" >|"$pacifica_capture.out" 2>|"$pacifica_capture.err"
 	status=$?
 	# Everything a program writes to standard output comes before what it
 	# writes to standard error, so replaying them in turn is exact.
-	IFS= read -r -d '' out <"$pacifica_capture_dir/out"
-	IFS= read -r -d '' err <"$pacifica_capture_dir/err"
+	IFS= read -r -d '' out <"$pacifica_capture.out"
+	IFS= read -r -d '' err <"$pacifica_capture.err"
 	pacifica_show "$out"
 	printf '%s' "$err" >&2
 	pacifica_answer "$program" "$status" "$out"
@@ -139,7 +151,6 @@ pacifica_judge() {
 
 # pacifica_judged PROGRAM: what the game says after a recorded run.
 pacifica_judged() {
-	pacifica_progress
 	pacifica_last=$1:$pacifica_key
 	pacifica_refused=
 	pacifica_hinted=()
@@ -157,20 +168,22 @@ pacifica_judged() {
 pacifica_next() {
 	if [ "$pacifica_current" = finished ]; then
 		local back=${pacifica_back:-pacifica}
-		pacifica_tell "The game is finished: all $pacifica_ndone steps are done, in $(pacifica_duration "$pacifica_played") of play. To play again, leave and type: ${back/pacifica/pacifica --new}"
+		pacifica_played
+		pacifica_duration "$REPLY"
+		pacifica_tell "The game is finished: all $pacifica_ndone steps are done, in $REPLY of play. To play again, leave and type: ${back/pacifica/pacifica --new}"
 	else
 		pacifica_step_row "$pacifica_current"
 		pacifica_tell "${pacifica_row[3]}"
 	fi
 }
 
-# pacifica_duration SECONDS: as a player reads it.
+# pacifica_duration SECONDS: as a player reads it, in REPLY.
 pacifica_duration() {
 	local s=$1
-	if [ "$s" -lt 60 ]; then echo "less than a minute"
-	elif [ "$s" -lt 120 ]; then echo "1 minute"
-	elif [ "$s" -lt 3600 ]; then echo "$((s / 60)) minutes"
-	else printf '%d h %02d min\n' "$((s / 3600))" "$((s % 3600 / 60))"
+	if [ "$s" -lt 60 ]; then REPLY="less than a minute"
+	elif [ "$s" -lt 120 ]; then REPLY="1 minute"
+	elif [ "$s" -lt 3600 ]; then REPLY="$((s / 60)) minutes"
+	else printf -v REPLY '%d h %02d min' "$((s / 3600))" "$((s % 3600 / 60))"
 	fi
 }
 
@@ -216,7 +229,6 @@ confirm_shellwatch_message() {
 		echo "confirm_shellwatch_message: give it the 10th word of the message in the alert file" >&2
 		return 1
 	fi
-	pacifica_progress
 	if [[ ,$pacifica_done, == *,bridge,* ]]; then
 		if [ -d "$pacifica_game/$pacifica_stronghold/" ]; then
 			echo "The Grob stronghold you escaped from still stands in your playing"
@@ -227,7 +239,7 @@ confirm_shellwatch_message() {
 		fi
 		return 0
 	fi
-	local path=$pacifica_game part err
+	local path=$pacifica_game part err IFS=$' \t\n'
 	pacifica_shown "$pacifica_game"
 	if [ ! -d "$path" ] || [ -L "$path" ]; then
 		echo "confirm_shellwatch_message: your playing directory $REPLY is gone" >&2
@@ -245,7 +257,6 @@ confirm_shellwatch_message() {
 		return 1
 	fi
 	pacifica_note bridge
-	pacifica_progress
 	pacifica_refused=
 	pacifica_hinted=()
 	cat <<'EOF'
@@ -256,6 +267,18 @@ stands in your playing directory, starting at yklim_yaw.
 EOF
 	pacifica_next
 }
+
+# The hints are read when first needed, with aliases off as this file is.
+pacifica_load_hints() {
+	local aliases=''
+	! shopt -q expand_aliases || aliases=1
+	shopt -u expand_aliases
+	# shellcheck source=/dev/null
+	. "$pacifica_share/hints.bash"
+	[ -z "$aliases" ] || shopt -s expand_aliases
+}
+hint() { pacifica_load_hints && hint "$@"; }
+pacifica_situation() { pacifica_load_hints && pacifica_situation "$@"; }
 
 prologue() { pacifica_judge prologue "$@"; }
 resettle() { pacifica_judge resettle "$@"; }

@@ -31,15 +31,13 @@ pacifica_journal=$PACIFICA_JOURNAL pacifica_hints=$PACIFICA_HINTS pacifica_back=
 . "$pacifica_share/journal.bash"
 # shellcheck source=/dev/null
 . "$pacifica_share/game.bash"
-# shellcheck source=/dev/null
-. "$pacifica_share/hints.bash"
 pacifica_find_journal >/dev/null 2>&1 || :
 pacifica_journal=$PACIFICA_JOURNAL
 pacifica_take_unwritten
-unset PACIFICA_SHARE PACIFICA_LIBEXEC PACIFICA_JOURNAL PACIFICA_HINTS PACIFICA_BACK PACIFICA_UNWRITTEN
+pacifica_take_progress
+unset PACIFICA_SHARE PACIFICA_LIBEXEC PACIFICA_JOURNAL PACIFICA_HINTS PACIFICA_BACK PACIFICA_UNWRITTEN PACIFICA_PROGRESS
 [ -z "$pacifica_aliases" ] || shopt -s expand_aliases
 unalias steps hint help confirm_shellwatch_message prologue resettle duplicate raze celebrate retribute 2>/dev/null
-pacifica_progress
 pacifica_refused=
 
 # The game's lines go where standard error went as the shell started.
@@ -60,7 +58,7 @@ pacifica_prompt
 # left behind.
 pacifica_leave() {
 	pacifica_note left
-	[ -z "${pacifica_capture_dir-}" ] || command rm -rf -- "$pacifica_capture_dir"
+	pacifica_uncapture
 	pacifica_shown "$pacifica_game"
 	if [ "$pacifica_current" = finished ]; then
 		echo "Your finished game is kept in $REPLY; '${pacifica_back/pacifica/pacifica --new}' starts a new one."

@@ -63,8 +63,9 @@ FNR == 1 { files[++nfiles] = FILENAME; skipped[FILENAME] = 0 }
 		next
 	}
 	if (!(k in known)) { skipped[FILENAME]++; next }
+	previous = last[k]
 	if (t > last[k]) { last[k] = t; lastiso[k] = $1 }
-	if ($3 == "resumed") { session_end(k, last[k]); open[k] = t }
+	if ($3 == "resumed") { session_end(k, previous); open[k] = t }
 	else if ($3 == "left") session_end(k, t)
 	else if ($3 == "bridge") step_done(k, "bridge")
 	else if ($3 == "aside") delete known[k]

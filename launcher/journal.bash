@@ -77,13 +77,14 @@ pacifica_unwritten=()
 
 # pacifica_note EVENT [DETAIL]: one line for the game in pacifica_game,
 # appended with a single write, so that two shells of one player never mix
-# their lines.
+# their lines; and the event counted in the game's progress.
 pacifica_note() {
-	local now line
-	TZ=UTC0 printf -v now '%(%Y-%m-%dT%H:%M:%SZ)T' -1
+	local t=$EPOCHSECONDS now
+	TZ=UTC0 printf -v now '%(%Y-%m-%dT%H:%M:%SZ)T' "$t"
 	pacifica_encode "$pacifica_game"
-	line=$now$'\t'$REPLY$'\t'$1${2:+$'\t'$2}
-	pacifica_append "$line"
+	pacifica_append "$now"$'\t'"$REPLY"$'\t'"$1${2:+$'\t'$2}"
+	pacifica_fold "$t" "$1" "${2-}"
+	pacifica_count
 }
 
 # pacifica_append LINE: to the journal, or kept in memory when it cannot
@@ -102,6 +103,19 @@ pacifica_append() {
 	pacifica_unwritten+=("$1")
 }
 
+# The progress as the launcher read it, handed on to the game shell.
+pacifica_give_progress() {
+	printf -v PACIFICA_PROGRESS '%s|' "$pacifica_known" "$pacifica_taken" "$pacifica_done" "$pacifica_runs" \
+		"$pacifica_last" "$pacifica_open" "$pacifica_time" "$pacifica_played_before"
+	export PACIFICA_PROGRESS
+}
+
+pacifica_take_progress() {
+	IFS='|' read -r pacifica_known pacifica_taken pacifica_done pacifica_runs pacifica_last pacifica_open \
+		pacifica_time pacifica_played_before _ <<<"${PACIFICA_PROGRESS-}"
+	pacifica_count
+}
+
 # Lines that the launcher or an earlier shell could not write, handed on.
 pacifica_take_unwritten() {
 	local line
@@ -110,21 +124,144 @@ pacifica_take_unwritten() {
 	done <<<"${PACIFICA_UNWRITTEN-}"
 }
 
-# pacifica_progress: the progress of the game in pacifica_game, from the
-# journal and the lines not written to it: pacifica_ndone, pacifica_current
-# (a step, or "finished"), pacifica_runs (judged runs since the last step
-# was done), pacifica_played (seconds), pacifica_done (the steps done, by
-# commas), pacifica_known (empty when no game is known there) and
-# pacifica_last (the last answer of a program, PROGRAM:KEY).
-pacifica_progress() {
-	local journal=/dev/null
-	[ -z "$pacifica_journal" ] || [ ! -f "$pacifica_journal" ] || [ ! -r "$pacifica_journal" ] ||
-		journal=$pacifica_journal
+# The progress of the game in pacifica_game, as it follows from its journal
+# lines in order: pacifica_known (empty while no game is known there),
+# pacifica_done (the steps done, by commas), pacifica_ndone,
+# pacifica_current (the first step not done, or "finished"), pacifica_runs
+# (judged runs since the last step was done), pacifica_last (the last
+# answer of a program, PROGRAM:KEY) and the time played, which
+# pacifica_played tells.  journal.awk derives the same for the report.
+pacifica_known='' pacifica_done='' pacifica_ndone=0 pacifica_current=prologue pacifica_runs=0 pacifica_last=''
+pacifica_taken='' pacifica_open='' pacifica_time=0 pacifica_played_before=0 pacifica_stamp=''
+
+# pacifica_fold TIME EVENT [DETAIL]: one event, TIME in seconds.
+pacifica_fold() {
+	local t=$1 previous
+	case $2 in
+	begun | taken)
+		[ -z "$pacifica_known" ] || pacifica_session_end "$pacifica_time"
+		pacifica_known=1 pacifica_taken='' pacifica_done='' pacifica_runs=0 pacifica_last=''
+		pacifica_played_before=0 pacifica_open=$t pacifica_time=$t
+		[ "$2" != taken ] || pacifica_taken=1
+		return
+		;;
+	esac
+	[ -n "$pacifica_known" ] || return 1
+	previous=$pacifica_time
+	[ "$t" -le "$pacifica_time" ] || pacifica_time=$t
+	case $2 in
+	resumed) pacifica_session_end "$previous"; pacifica_open=$t ;;
+	left) pacifica_session_end "$t" ;;
+	bridge) pacifica_step_done bridge ;;
+	aside) pacifica_known='' ;;
+	*)
+		pacifica_runs=$((pacifica_runs + 1)) pacifica_last=$2:$3
+		if [[ " $pacifica_completing " == *" $2:$3 "* ]] &&
+			{ [ "$2" != raze ] || [[ ,$pacifica_done, == *,bridge,* ]]; }; then
+			pacifica_step_done "$2"
+		fi
+		;;
+	esac
+}
+
+pacifica_session_end() {
+	[ -z "$pacifica_open" ] || [ "$1" -le "$pacifica_open" ] ||
+		pacifica_played_before=$((pacifica_played_before + $1 - pacifica_open))
+	pacifica_open=''
+}
+
+pacifica_step_done() {
+	[[ ,$pacifica_done, == *,$1,* ]] && return
+	pacifica_done+=${pacifica_done:+,}$1 pacifica_runs=0
+}
+
+# Counts the steps done.  A game taken over from a version that kept no
+# journal counts every step before the furthest one done as done.
+pacifica_count() {
+	local step far='' IFS=$' \t\n'
+	pacifica_ndone=0 pacifica_current=finished
+	for step in $pacifica_step_names; do
+		[[ ,$pacifica_done, != *,$step,* ]] || far=$step
+	done
+	for step in $pacifica_step_names; do
+		if [[ ,$pacifica_done, == *,$step,* ]] || { [ -n "$pacifica_taken" ] && [ -n "$far" ]; }; then
+			pacifica_ndone=$((pacifica_ndone + 1))
+		elif [ "$pacifica_current" = finished ]; then
+			pacifica_current=$step
+		fi
+		[ "$step" != "$far" ] || far=''
+	done
+}
+
+# The seconds played: the sessions, from begun or resumed to left, one
+# still open counting to its last event.
+pacifica_played() {
+	REPLY=$pacifica_played_before
+	[ -z "$pacifica_open" ] || REPLY=$((REPLY + pacifica_time - pacifica_open))
+}
+
+# pacifica_read_journal: the game's progress from its lines in the journal
+# and those not written to it; pacifica_cut is set when the journal's last
+# line was cut short.
+pacifica_read_journal() {
+	local LC_ALL=C line enc lines=()
+	pacifica_known='' pacifica_cut=''
 	pacifica_encode "$pacifica_game"
-	IFS='|' read -r pacifica_ndone pacifica_current pacifica_runs pacifica_played pacifica_done pacifica_known pacifica_last \
-		< <(printf '%s\n' ${pacifica_unwritten[@]+"${pacifica_unwritten[@]}"} |
-			command awk -v steps="$pacifica_step_names" -v completing="$pacifica_completing" \
-				-v programs="$pacifica_programs" -v game="$REPLY" -f "$pacifica_share/journal.awk" "$journal" -)
+	enc=$REPLY
+	if [ -n "$pacifica_journal" ] && [ -f "$pacifica_journal" ] && [ -r "$pacifica_journal" ]; then
+		# Read with their newlines, so that a last line without one shows.
+		mapfile lines <"$pacifica_journal"
+		[[ ${lines[-1]-$'\n'} == *$'\n' ]] || pacifica_cut=1
+		for line in ${lines[@]+"${lines[@]}"}; do
+			[[ $line != *$'\t'"$enc"$'\t'* ]] || pacifica_fold_line "${line%$'\n'}" "$enc"
+		done
+	fi
+	for line in ${pacifica_unwritten[@]+"${pacifica_unwritten[@]}"}; do
+		pacifica_fold_line "$line" "$enc"
+	done
+	# The time of the last event, when it was not worked out on the way.
+	if [ -n "$pacifica_stamp" ]; then
+		pacifica_epoch "$pacifica_stamp"
+		[ "$REPLY" -le "$pacifica_time" ] || pacifica_time=$REPLY
+	fi
+	pacifica_count
+}
+
+# pacifica_fold_line LINE GAME: a journal line of the game GAME (encoded)
+# counted, if it is one; any other line is passed over.  Times are worked
+# out only where sessions begin and end, and for the last event.
+pacifica_fold_line() {
+	local rest=${1#*$'\t'} stamp=${1%%$'\t'*} event detail='' t
+	[[ $stamp == [0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]T[0-9][0-9]:[0-9][0-9]:[0-9][0-9]Z ]] &&
+		[ "${rest%%$'\t'*}" = "$2" ] || return 0
+	rest=${rest#*$'\t'}
+	event=${rest%%$'\t'*}
+	[ "$event" = "$rest" ] || detail=${rest#*$'\t'}
+	rest=${1//$'\t'/}
+	[[ $rest != *[[:cntrl:]]* && $detail != *$'\t'* ]] || return 0
+	case $event in
+	begun | taken | resumed | left | bridge) [ "$event" = "$rest" ] || [ -z "$detail" ] || return 0 ;;
+	aside) [[ $detail == /* ]] || return 0 ;;
+	*) [[ " $pacifica_programs " == *" $event "* && $detail == [a-z]* && $detail != *[!a-z]* ]] || return 0 ;;
+	esac
+	case $event in
+	begun | taken | resumed | left)
+		pacifica_epoch "$stamp"
+		t=$REPLY pacifica_stamp=''
+		;;
+	*) t=$pacifica_time pacifica_stamp=$stamp ;;
+	esac
+	pacifica_fold "$t" "$event" "$detail" || :
+}
+
+# pacifica_epoch STAMP: that time (UTC, ISO 8601) in seconds, in REPLY.
+pacifica_epoch() {
+	local y=$((10#${1:0:4})) month=$((10#${1:5:2})) era yoe doy
+	((month > 2)) || y=$((y - 1))
+	era=$((y / 400)) yoe=$((y - y / 400 * 400))
+	doy=$(((153 * ((month + 9) % 12) + 2) / 5 + 10#${1:8:2} - 1))
+	REPLY=$(((era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468) * 86400 +
+		10#${1:11:2} * 3600 + 10#${1:14:2} * 60 + 10#${1:17:2}))
 }
 
 # pacifica_take_over: the games that version 1.0.0 listed, in two files
@@ -150,14 +287,13 @@ pacifica_take_over() {
 
 # pacifica_settle: ends a journal's last line if it was cut short, writes
 # the lines kept in memory to it, and removes the state of version 1.0.0
-# once they are there.  Called by the launcher before its first line.
+# once they are there.  Called by the launcher, after pacifica_read_journal,
+# before its first line.
 pacifica_settle() {
 	local lines=(${pacifica_unwritten[@]+"${pacifica_unwritten[@]}"}) line
 	pacifica_unwritten=()
 	# A journal cut short in the middle of a line would swallow the next.
-	if [ -f "$pacifica_journal" ] && [ -s "$pacifica_journal" ] && [ -n "$(command tail -c 1 -- "$pacifica_journal")" ]; then
-		lines=('' ${lines[@]+"${lines[@]}"})
-	fi
+	[ -z "${pacifica_cut-}" ] || lines=('' ${lines[@]+"${lines[@]}"})
 	for line in ${lines[@]+"${lines[@]}"}; do pacifica_append "$line"; done
 	if [ -n "${pacifica_old-}" ] && [ "${#pacifica_unwritten[@]}" = 0 ]; then
 		command rm -f -- "$pacifica_state/games" "$pacifica_state/strongholds"

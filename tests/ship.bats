@@ -76,3 +76,16 @@ walks() {
 	[ "$(dpkg-parsechangelog -l "$SOURCE_DIR/debian/changelog" -S Version)" = "$v" ]
 	for p in $pages; do head -n 1 "$SOURCE_DIR/man/$p.6" | grep -qF "\"pacifica $v\""; done
 }
+
+@test "play names the one line that installs what is missing, when it may not install it" {
+	# A directory the unprivileged player can reach, on a PATH without bats.
+	d=$(mktemp -d -t play.XXXXXX); chmod 755 "$d"; mkdir "$d/fake" "$d/src"; cp "$SOURCE_DIR/play" "$d/src/"
+	for c in bash dirname id apt-get cmake g++ make awk script setpriv groff dpkg-parsechangelog; do
+		ln -s "$(command -v "$c")" "$d/fake/$c"
+	done
+	status=0
+	as_player env PATH="$d/fake" "$d/fake/bash" "$d/src/play" --walkthrough </dev/null >"$T/out" 2>"$T/err" || status=$?
+	[ ! -e "$d/src/build" ]; rm -rf "$d"
+	[ "$status" = 1 ]; [ ! -s "$T/out" ]
+	same_bytes "$T/err" $'play: the build needs bats; install them with: sudo apt-get install -y --no-install-recommends bats\n'
+}

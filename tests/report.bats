@@ -6,11 +6,12 @@ load helpers
 load texts
 load launch
 
-# report [ARG...]: the report, with its times of day blanked out.
+# report [ARG...]: the report, with its times, and the seconds played of
+# CSV rows, blanked out.
 report() {
 	status=0
 	(cd "$top" && env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" --report "$@") >"$T/raw" 2>"$T/err" || status=$?
-	sed -E 's/[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}/MM-DD hh:mm/g; s/[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z/TIME/g' "$T/raw" >"$T/out"
+	sed -E 's/[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}/MM-DD hh:mm/g; s/[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z/TIME/g; s/,[0-9]+\r$/,S\r/' "$T/raw" >"$T/out"
 }
 
 # Three games of one player: finished, stuck at resettle, just begun.
@@ -32,13 +33,13 @@ three_games() {
 1 player, 3 games, 1 finished."$'\n'
 	report --csv "$home"
 	[ "$status" = 0 ]
-	same_bytes "$T/out" "player,directory,steps_done,steps,on,runs_since_step,began,last_activity,played_seconds"$'\r\n'"$me,$home/pacifica,7,7,finished,0,TIME,TIME,0"$'\r\n'"$me,$top/new,0,7,prologue,0,TIME,TIME,0"$'\r\n'"$me,$top/stuck,1,7,resettle,3,TIME,TIME,0"$'\r\n'
+	same_bytes "$T/out" "player,directory,steps_done,steps,on,runs_since_step,began,last_activity,played_seconds"$'\r\n'"$me,$home/pacifica,7,7,finished,0,TIME,TIME,S"$'\r\n'"$me,$top/new,0,7,prologue,0,TIME,TIME,S"$'\r\n'"$me,$top/stuck,1,7,resettle,3,TIME,TIME,S"$'\r\n'
 }
 
 @test "CSV quotes what needs quoting" {
 	game "$top/a,\"b\"" </dev/null
 	report --csv
-	sed -n 2p "$T/out" | grep -qxF "$(id -un),\"$top/a,\"\"b\"\"\",0,7,prologue,0,TIME,TIME,0"$'\r'
+	sed -n 2p "$T/out" | grep -qxF "$(id -un),\"$top/a,\"\"b\"\"\",0,7,prologue,0,TIME,TIME,S"$'\r'
 }
 
 @test "damaged journals are reported from the lines that can be read" {

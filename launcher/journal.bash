@@ -228,8 +228,10 @@ pacifica_read_journal() {
 }
 
 # pacifica_fold_line LINE GAME: a journal line of the game GAME (encoded)
-# counted, if it is one; any other line is passed over.  Times are worked
-# out only where sessions begin and end, and for the last event.
+# counted, if it is one; any other line is passed over.  No field that is
+# used can hold a control character once it is found to be what it must
+# be.  Times are worked out only where sessions begin and end, and for the
+# last event.
 pacifica_fold_line() {
 	local rest=${1#*$'\t'} stamp=${1%%$'\t'*} event detail='' t
 	[[ $stamp == [0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]T[0-9][0-9]:[0-9][0-9]:[0-9][0-9]Z ]] &&
@@ -237,10 +239,9 @@ pacifica_fold_line() {
 	rest=${rest#*$'\t'}
 	event=${rest%%$'\t'*}
 	[ "$event" = "$rest" ] || detail=${rest#*$'\t'}
-	rest=${1//$'\t'/}
-	[[ $rest != *[[:cntrl:]]* && $detail != *$'\t'* ]] || return 0
+	[[ $detail != *$'\t'* ]] || return 0
 	case $event in
-	begun | taken | resumed | left | bridge) [ "$event" = "$rest" ] || [ -z "$detail" ] || return 0 ;;
+	begun | taken | resumed | left | bridge) [ "$event" = "$rest" ] || return 0 ;;
 	aside) [[ $detail == /* ]] || return 0 ;;
 	*) [[ " $pacifica_programs " == *" $event "* && $detail == [a-z]* && $detail != *[!a-z]* ]] || return 0 ;;
 	esac

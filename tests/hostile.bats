@@ -42,11 +42,13 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 	[ "$status" = 0 ]; [ -f "$top/-/Jean" ]
 	game "$top/a"$'\e'"b" </dev/null
 	grep -qxF "Your playing directory is \$'$top/a\\Eb'." "$T/out"
+	for round in 1 2; do LC_ALL=C.UTF-8 game "$top/"$'\xff\t\\' <<<prologue; done
+	grep -qx '1 of 7 steps are done.' "$T/out"; LC_ALL=C grep -qF "$top/"$'\xff''\x09\\'$'\tresumed' "$journal"
 	game "$top/$(printf 'x%.0s' {1..5000})" </dev/null
 	[ "$status" = 1 ]; same_bytes "$T/err" $'pacifica: the name of the playing directory is too long\n'
 	game "$top/long/$(printf 'y%.0s' {1..300})/play" </dev/null
 	[ "$status" = 1 ]; grep -q ': File name too long$' "$T/err"; [ ! -e "$top/long" ]
-	same_bytes <(cut -f 2- "$journal" | grep -c begun) $'4\n'
+	same_bytes <(cut -f 2- "$journal" | grep -c begun) $'5\n'
 }
 
 @test "hostile state: junk, NUL bytes, a line cut short, a FIFO, a journal that can be read but not written" {

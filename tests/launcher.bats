@@ -19,7 +19,7 @@ usage=$'usage: pacifica [--no-hints] [DIR]
 # welcome DIR BACK: what a new game in DIR says before the first prompt.
 welcome() {
 	printf 'Welcome to Pacifica, a story played with the commands of your shell.\n'
-	printf 'Your playing directory is %s.\n\n%s\n\n' "$1" "$(steps_map 0)"
+	printf 'Your playing directory is %s.\n\n%s\n' "$1" "$(steps_map 0)"
 	printf "'steps' shows them again, 'hint' helps when you are stuck, 'help' lists the\n"
 	printf "game's commands and 'exit' leaves; '%s' comes back later.\nType 'prologue' to begin.\n" "$2"
 }
@@ -50,13 +50,12 @@ leaving() { printf "Your game is kept in %s; '%s' goes on from there.\n" "$1" "$
 	[ "$status" = 0 ]; grep -qF 'Jean is concerned' "$T/out"
 	game "$play" <<<"$(tail -n +4 <<<"$whole_game")"
 	[ "$status" = 0 ]
-	head -n 17 "$T/out" >"$T/welcome"
+	head -n 16 "$T/out" >"$T/welcome"
 	same_bytes "$T/welcome" "Welcome back to Pacifica.  Your game is in $play, as you left it.
 2 of 7 steps are done.
 Next: when Jean is backed up in Pacifica_Copy, run duplicate.
 
 $(steps_map 2)
-
 'steps' shows them again, 'hint' helps when you are stuck, 'help' lists the
 game's commands and 'exit' leaves; 'pacifica $play' comes back later.
 To start over: pacifica --new $play"$'\n'

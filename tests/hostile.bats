@@ -43,7 +43,7 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 	game "$top/a"$'\e'"b" </dev/null
 	grep -qxF "Your playing directory is \$'$top/a\\Eb'." "$T/out"
 	for round in 1 2; do LC_ALL=C.UTF-8 game "$top/"$'\xff\t\\' <<<prologue; done
-	grep -qx '1 of 7 steps are done.' "$T/out"; LC_ALL=C grep -qF "$top/"$'\xff''\x09\\'$'\tresumed' "$journal"
+	grep -qx '1 of 7 steps done.' "$T/out"; LC_ALL=C grep -qF "$top/"$'\xff''\x09\\'$'\tresumed' "$journal"
 	game "$top/$(printf 'x%.0s' {1..5000})" </dev/null
 	[ "$status" = 1 ]; same_bytes "$T/err" $'pacifica: the name of the playing directory is too long\n'
 	game "$top/long/$(printf 'y%.0s' {1..300})/play" </dev/null
@@ -60,13 +60,13 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 		printf '2026-12-01T10:02:00Z\t%s\tresettle\thome' "$play"
 	} >"$journal"
 	game "$play" <<<steps
-	[ "$status" = 0 ]; grep -qx '2 of 7 steps are done.' "$T/out"
+	[ "$status" = 0 ]; grep -qx '2 of 7 steps done.' "$T/out"
 	[ "$(tail -n 3 "$journal" | cut -f 3- | tr '\n' ,)" = $'resettle\thome,resumed,left,' ]
 	chmod 555 "$state"; [ "$(id -u)" != 0 ] || chown -R 65534:65534 "$top"
 	for mode in 644 444; do
 		chmod "$mode" "$journal"
 		(cd "$top" && as_player env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$play" <<<steps) >"$T/out" 2>"$T/err"
-		grep -qx '2 of 7 steps are done.' "$T/out"
+		grep -qx '2 of 7 steps done.' "$T/out"
 	done
 	[ "$(tail -n 2 "$journal" | cut -f 3 | tr '\n' ,)" = resumed,left, ]
 	grep -qxF "pacifica: cannot write to $journal; this game is remembered only until you leave" "$T/err"

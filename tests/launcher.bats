@@ -52,7 +52,7 @@ leaving() { printf "Your game is kept in %s; '%s' goes on from there.\n" "$1" "$
 	[ "$status" = 0 ]
 	head -n 16 "$T/out" >"$T/welcome"
 	same_bytes "$T/welcome" "Welcome back to Pacifica.  Your game is in $play, as you left it.
-2 of 7 steps are done.
+2 of 7 steps done.
 Next: when Jean is backed up in Pacifica_Copy, run duplicate.
 
 $(steps_map 2)
@@ -226,7 +226,7 @@ each judge the directory they run in.\n'
 	[ "$status" = 0 ]; [ ! -e "$state/games" ]; [ ! -e "$state/strongholds" ]
 	same_bytes <(events) "$play"$'\ttaken\n'"$top/old"$'\ttaken\n'"$top/old"$'\tbridge\n'"$play"$'\tresumed\n'"$play"$'\tleft\n'
 	game "$top/old" <<<'confirm_shellwatch_message towards'
-	grep -qxF "${rebuilt%%$'\n'*}" "$T/out"; grep -qx '4 of 7 steps are done.' "$T/out"
+	grep -qxF "${rebuilt%%$'\n'*}" "$T/out"; grep -qx '4 of 7 steps done.' "$T/out"
 }
 
 @test "--help, --version and wrong arguments" {

@@ -195,7 +195,7 @@ pacifica_nudge() {
 	pacifica_nudged[$REPLY]=1
 	pacifica_say "$pacifica_nudge"
 }
-declare -A pacifica_nudged=() pacifica_hinted=()
+declare -gA pacifica_nudged=() pacifica_hinted=()
 
 # The step map, marking the steps done and the one the player is on.
 steps() {

@@ -1,8 +1,25 @@
-# The game shell's start-up file, read by bash in place of ~/.bashrc.  The
-# player's own ~/.bashrc comes first, and its settings stay, but nothing
-# in it keeps the game's commands, its programs first on PATH and its
-# prompt from coming up.  The launcher hands over the game in PACIFICA_*.
+# The game shell's start-up file, read by bash in place of ~/.bashrc when
+# the pacifica command starts a game.  It does the launcher's work first:
+# refuses in one line, or starts or resumes the game.  Then the player's
+# own ~/.bashrc, whose settings stay, though nothing in it keeps the
+# game's commands, its programs first on PATH and its prompt from coming
+# up; then the welcome.  The arguments of pacifica are this file's.
 # shellcheck shell=bash
+
+# Standard error, which the pacifica command put aside while bash started.
+if [[ ${PACIFICA_STDERR-} == [0-9]* && ${PACIFICA_STDERR} != *[!0-9]* ]]; then
+	exec 2>&"$PACIFICA_STDERR" {PACIFICA_STDERR}>&-
+fi
+unset PACIFICA_STDERR
+
+pacifica_share=$PACIFICA_SHARE
+# shellcheck source=/dev/null
+. "$pacifica_share/story.bash" && . "$pacifica_share/journal.bash" && . "$pacifica_share/play.bash" || exit 1
+set -u
+cmd_play "$@"
+set +u
+set --
+unset PACIFICA_SHARE PACIFICA_LIBEXEC PACIFICA_CONF
 
 # A Ctrl-C in a slow ~/.bashrc, or an exit in it, would otherwise end the
 # reading of this file, or the shell.
@@ -18,27 +35,20 @@ trap - INT
 # A shell that ends at the first program that says no is no game.
 set +e
 
-# The game's functions are read with aliases off, so that none of the
-# player's aliases finds its way into them, and they win over any function
-# of the same name.
-if shopt -q expand_aliases; then pacifica_aliases=1; else pacifica_aliases=; fi
+# The game's functions are read with aliases off, so that they win over
+# any function of the player's of the same name and none of the player's
+# aliases finds its way into them.
+if shopt -q expand_aliases; then pacifica_aliases=1; else pacifica_aliases=''; fi
 shopt -u expand_aliases
-pacifica_game=$PACIFICA_GAME pacifica_share=$PACIFICA_SHARE pacifica_libexec=$PACIFICA_LIBEXEC
-pacifica_journal=$PACIFICA_JOURNAL pacifica_hints=$PACIFICA_HINTS pacifica_back=$PACIFICA_BACK
-# shellcheck source=/dev/null
-. "$pacifica_share/story.bash"
-# shellcheck source=/dev/null
-. "$pacifica_share/journal.bash"
 # shellcheck source=/dev/null
 . "$pacifica_share/game.bash"
-pacifica_find_journal >/dev/null 2>&1 || :
-pacifica_journal=$PACIFICA_JOURNAL
-pacifica_take_unwritten
-pacifica_take_progress
-unset PACIFICA_SHARE PACIFICA_LIBEXEC PACIFICA_JOURNAL PACIFICA_HINTS PACIFICA_BACK PACIFICA_UNWRITTEN PACIFICA_PROGRESS
 [ -z "$pacifica_aliases" ] || shopt -s expand_aliases
+unset pacifica_aliases
+welcome "$pacifica_shown_game" "$pacifica_back" "$pacifica_fresh"
+unset -f "${pacifica_launcher[@]}"
+unset pacifica_launcher pacifica_fresh pacifica_shown_game
 unalias steps hint help confirm_shellwatch_message prologue resettle duplicate raze celebrate retribute 2>/dev/null
-pacifica_refused=
+pacifica_refused=''
 
 # The game's lines go where standard error went as the shell started.
 exec {pacifica_say_fd}>&2
@@ -71,7 +81,7 @@ pacifica_leave() {
 trap pacifica_leave EXIT
 trap 'pacifica_leave; trap - EXIT; exit 143' TERM
 
-builtin cd -- "$pacifica_game" || :
+CDPATH='' builtin cd -- "$pacifica_game" || :
 if [ -n "${PACIFICA_POSIXLY_CORRECT+set}" ]; then
 	export POSIXLY_CORRECT=$PACIFICA_POSIXLY_CORRECT
 	unset PACIFICA_POSIXLY_CORRECT

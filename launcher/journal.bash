@@ -103,27 +103,6 @@ pacifica_append() {
 	pacifica_unwritten+=("$1")
 }
 
-# The progress as the launcher read it, handed on to the game shell.
-pacifica_give_progress() {
-	printf -v PACIFICA_PROGRESS '%s|' "$pacifica_known" "$pacifica_taken" "$pacifica_done" "$pacifica_runs" \
-		"$pacifica_last" "$pacifica_open" "$pacifica_time" "$pacifica_played_before"
-	export PACIFICA_PROGRESS
-}
-
-pacifica_take_progress() {
-	IFS='|' read -r pacifica_known pacifica_taken pacifica_done pacifica_runs pacifica_last pacifica_open \
-		pacifica_time pacifica_played_before _ <<<"${PACIFICA_PROGRESS-}"
-	pacifica_count
-}
-
-# Lines that the launcher or an earlier shell could not write, handed on.
-pacifica_take_unwritten() {
-	local line
-	while IFS= read -r line; do
-		[ -z "$line" ] || pacifica_unwritten+=("$line")
-	done <<<"${PACIFICA_UNWRITTEN-}"
-}
-
 # The progress of the game in pacifica_game, as it follows from its journal
 # lines in order: pacifica_known (empty while no game is known there),
 # pacifica_done (the steps done, by commas), pacifica_ndone,

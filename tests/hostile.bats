@@ -79,7 +79,7 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 }
 
 @test "hostile environments: no PATH, a relative HOME, a relative or missing TMPDIR for the walkthrough" {
-	(cd "$top" && env -i HOME="$home" "$BASH" "$PACIFICA" "$play" <<<'echo "path=$PATH"') >"$T/out" 2>/dev/null
+	(cd "$top" && env -i HOME="$home" "$PACIFICA" "$play" <<<'echo "path=$PATH"') >"$T/out" 2>/dev/null
 	grep -q '^path=' "$T/out"; ! grep -q '^path=.*:\.\(:\|$\)' "$T/out"
 	(cd "$top" && env -u XDG_STATE_HOME HOME=rel "$PACIFICA" </dev/null) >"$T/out" 2>"$T/err" || :
 	same_bytes "$T/err" $'pacifica: HOME is not an absolute path; name the playing directory: pacifica DIR\n'

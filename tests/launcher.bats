@@ -166,8 +166,8 @@ Next: when the jail is an indefinite_detention_center, run retribute.\n'
 	same_bytes "$top/file" x; [ ! -e "$top/nowhere" ]
 }
 
-@test "steps and help in the game" {
-	game "$play" <<<$'steps\nhelp\nhelp cd'
+@test "steps and help in the game, whose only functions are the game's commands and its own" {
+	game "$play" <<<$'steps\nhelp\nhelp cd\ndeclare -F | grep -v " pacifica_\\|-fx" | tr "\\n" " "; echo'
 	sed -n '/^Type .prologue/,/^Your game/p' "$T/out" | sed '1d;$d' >"$T/shown"
 	head -n 9 "$T/shown" | same_bytes /dev/stdin "$(steps_map 0)"$'\n'
 	sed -n 10,17p "$T/shown" | same_bytes /dev/stdin $'The game\'s own commands:
@@ -179,6 +179,7 @@ Next: when the jail is an indefinite_detention_center, run retribute.\n'
 The programs prologue, resettle, duplicate, raze, celebrate and retribute
 each judge the directory they run in.\n'
 	sed -n 18p "$T/shown" | grep -q '^cd: cd '
+	tail -n 1 "$T/shown" | grep -qx 'declare -f celebrate declare -f confirm_shellwatch_message declare -f duplicate declare -f help declare -f hint declare -f prologue declare -f raze declare -f resettle declare -f retribute declare -f steps '
 }
 
 @test "the player's bashrc comes first; the game's prompt, PATH and commands win" {

@@ -35,6 +35,8 @@ setup() { T=$BATS_TEST_TMPDIR; }
 		./usr/share/pacifica/hints.bash
 		./usr/share/pacifica/journal.awk
 		./usr/share/pacifica/journal.bash
+		./usr/share/pacifica/pacifica.bash
+		./usr/share/pacifica/play.bash
 		./usr/share/pacifica/report.bash
 		./usr/share/pacifica/story.bash
 	EOF

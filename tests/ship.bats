@@ -57,6 +57,8 @@ walks() {
 		./share/pacifica/hints.bash
 		./share/pacifica/journal.awk
 		./share/pacifica/journal.bash
+		./share/pacifica/pacifica.bash
+		./share/pacifica/play.bash
 		./share/pacifica/report.bash
 		./share/pacifica/story.bash
 	EOF
@@ -65,10 +67,12 @@ walks() {
 	# As Debian lays it out: the settings in /etc, outside the prefix.
 	cmake -S "$SOURCE_DIR" -B "$T/build" -DCMAKE_INSTALL_PREFIX=/usr -DPACIFICA_INSTALL_BINDIR=games \
 		-DCMAKE_INSTALL_SYSCONFDIR=/etc >/dev/null
+	cmake --build "$T/build" -j2 >/dev/null
 	DESTDIR=$T/root cmake --install "$T/build" >/dev/null
-	[ "$(ls "$T/root/usr/games")" = pacifica ]; [ -f "$T/root/etc/pacifica.conf" ]
-	grep -qxF 'pacifica_conf=$pacifica_bin/../../etc/pacifica.conf' "$T/root/usr/games/pacifica"
+	[ "$(ls "$T/root/usr/games")" = pacifica ]
 	walks "$T/root/usr/games/pacifica"
+	printf 'hints = off\n' >"$T/root/etc/pacifica.conf"
+	mkdir "$T/home"; HOME=$T/home "$T/root/usr/games/pacifica" "$T/game" <<<hint 2>/dev/null | grep -qx 'Hints are off in this game.'
 }
 
 @test "the launcher, the manual pages and the package agree on the version" {

@@ -1,34 +1,22 @@
-#!/bin/bash
-# pacifica: starts a game in a playing directory, resumes one, starts one
-# over, plays the whole game by itself, or reports on a class's games.
-# The six programs of the game lie in a directory of their own, out of the
-# PATH, and the files that the game shell reads in another, both found
-# from where this script lies.
-set -u
+# Starting a game: the launcher's work of finding the playing directory,
+# refusing it or starting or resuming its game in the journal, and the
+# welcome.  The game shell's start-up file reads this before the player's
+# ~/.bashrc, and forgets its functions once the game has started; the
+# launcher script reads it too.  PACIFICA_SHARE, PACIFICA_LIBEXEC and
+# PACIFICA_CONF, which the pacifica command sets, say where the game's
+# files, its six programs (out of the PATH) and the machine's settings lie.
+# shellcheck shell=bash
 
-version=@PROJECT_VERSION@
+pacifica_share=${PACIFICA_SHARE:?run by the pacifica command}
+pacifica_libexec=$PACIFICA_LIBEXEC
+pacifica_conf=$PACIFICA_CONF
 
-pacifica_self=${BASH_SOURCE[0]}
-[ ! -L "$pacifica_self" ] || pacifica_self=$(readlink -f -- "$pacifica_self")
-case $pacifica_self in
-*/*) pacifica_bin=${pacifica_self%/*} ;;
-*) pacifica_bin=. ;;
-esac
-[[ $pacifica_bin == /* ]] || pacifica_bin=$PWD/$pacifica_bin
-pacifica_libexec=$pacifica_bin/@PACIFICA_LIBEXEC_REL@
-pacifica_share=$pacifica_bin/@PACIFICA_SHARE_REL@
-pacifica_conf=$pacifica_bin/@PACIFICA_CONF_REL@
+# The launcher's own functions, which the game shell forgets.
+pacifica_launcher=(warn die usage usage_error yesno read_conf too_long make_dir owned_by_root
+	set_aside welcome cmd_play)
 
 warn() { printf 'pacifica: %s\n' "$*" >&2; }
 die() { warn "$@"; exit 1; }
-
-for part in story journal game; do
-	# shellcheck source=/dev/null
-	. "$pacifica_share/$part.bash" 2>/dev/null || die "the game's file $part.bash is missing from $pacifica_share"
-done
-for part in prologue resettle duplicate raze celebrate retribute; do
-	[ -x "$pacifica_libexec/$part" ] || die "the game's program $part is missing from $pacifica_libexec"
-done
 
 usage() {
 	echo "usage: pacifica [--no-hints] [DIR]"
@@ -45,90 +33,6 @@ yesno() {
 	[ -t 0 ] || return 1
 	read -r -p "$1 [y/N] " answer || return 1
 	[[ $answer == [yY]* ]]
-}
-
-# No other argument may follow a command that takes none.
-no_more() { [ $# -eq 0 ] || usage_error "unexpected argument: $1"; }
-
-cmd_help() {
-	usage
-	cat <<'EOF'
-
-Pacifica is a story game for learning to make, move, copy, rename, find
-and delete files and directories with ordinary shell commands.  pacifica
-starts a shell in the playing directory DIR (by default ~/pacifica): a new
-or empty DIR begins a new game, and a game that pacifica began there before
-goes on where it was left.  In the game, 'steps' shows the steps of the
-story and where you are, 'hint' helps when you are stuck, 'help' lists the
-game's commands, and 'exit' leaves.
-
-  --new          starts over: sets the game in DIR aside, renamed DIR.1
-                 (or DIR.2, ...), and begins a new one; asks first
-  --yes          with --new, does not ask
-  --no-hints     plays without hints
-  --report       one line per game of the player, or of each PLACE (a home
-                 directory or a journal); --csv gives CSV
-  --walkthrough  plays the whole game by itself in a temporary directory
-  --help         shows this help
-  --version      shows the version
-EOF
-}
-
-cmd_version() { echo "pacifica $version"; }
-
-# The walkthrough: the whole game, played by the game's own commands in a
-# temporary directory, each program's answer checked against the story's
-# table.
-cmd_walkthrough() {
-	pacifica_tmp
-	walk_dir=$(command mktemp -d "$REPLY/pacifica-walkthrough.XXXXXX") ||
-		die "cannot make a temporary directory in $REPLY"
-	trap 'command rm -rf -- "$walk_dir"; pacifica_uncapture' EXIT
-	trap 'exit 129' HUP
-	trap 'exit 130' INT
-	trap 'exit 143' TERM
-	builtin cd -- "$walk_dir" || exit 1
-	pacifica_game=$walk_dir pacifica_journal='' pacifica_hints=off pacifica_say_fd=1 pacifica_last=''
-	pacifica_note begun
-
-	show() { printf '\n$ %s\n' "$*"; }
-	# do_cmd CMD...: a command of the player's, shown, then run.
-	do_cmd() { show "$*"; "$@" || { echo "walkthrough: '$*' failed" >&2; exit 1; }; }
-	# step PROGRAM KEY: a program of the game, whose step is done when it
-	# gives the answer KEY.
-	step() {
-		show "$1"
-		local status=0
-		"$1" || status=$?
-		if [ "$pacifica_key" != "$2" ]; then
-			echo "walkthrough: the step of '$1' failed (status $status)" >&2
-			exit 1
-		fi
-	}
-
-	echo "A walkthrough of the game in $walk_dir, which is removed at the end."
-	step prologue briefing
-	do_cmd mkdir Pacifica
-	do_cmd mv Jean Pacifica/
-	step resettle home
-	do_cmd mkdir Pacifica_Copy
-	do_cmd cp Pacifica/Jean Pacifica_Copy/
-	step duplicate alert
-	do_cmd ls
-	do_cmd cat "$pacifica_alert"
-	do_cmd confirm_shellwatch_message "$pacifica_word"
-	step raze standing
-	do_cmd rm -r yklim_yaw
-	step raze victory
-	step celebrate planted
-	do_cmd ls -a
-	do_cmd mkdir jail
-	do_cmd mv .grob jail/
-	step celebrate jailed
-	do_cmd mv jail indefinite_detention_center
-	step retribute 'done'
-	printf '\nThe walkthrough reached the end of the game.\n'
-	exit 0
 }
 
 # The machine's settings, by a teacher: "hints = off" turns hints off in
@@ -230,6 +134,9 @@ cmd_play() {
 		die "you are already in the game, in $REPLY; 'exit' leaves it"
 	fi
 	read_conf
+	for dir in prologue resettle duplicate raze celebrate retribute; do
+		[ -x "$pacifica_libexec/$dir" ] || die "the game's program $dir is missing from $pacifica_libexec"
+	done
 
 	if [ "${#args[@]}" = 1 ]; then
 		dir=${args[0]}
@@ -296,33 +203,9 @@ cmd_play() {
 	if [[ ${HOME-} == /* ]] && [ "$pacifica_game" -ef "$HOME/pacifica" ]; then back=pacifica
 	else printf -v back 'pacifica %q' "$pacifica_game"
 	fi
-	welcome "$game" "$back" "$fresh"
 
-	# The game shell: the player's bash, started on the game's own start-up
-	# file, which finds what it needs here.  POSIX mode would skip that
-	# file; the game shell sets it again once it has started.
-	local unwritten=
-	[ "${#pacifica_unwritten[@]}" = 0 ] || printf -v unwritten '%s\n' "${pacifica_unwritten[@]}"
-	pacifica_give_progress
-	export PACIFICA_GAME=$pacifica_game PACIFICA_SHARE=$pacifica_share PACIFICA_LIBEXEC=$pacifica_libexec \
-		PACIFICA_JOURNAL=$pacifica_journal PACIFICA_HINTS=$hints PACIFICA_BACK=$back PACIFICA_UNWRITTEN=$unwritten
-	if [ -n "${POSIXLY_CORRECT+set}" ]; then
-		export PACIFICA_POSIXLY_CORRECT=$POSIXLY_CORRECT
-		unset POSIXLY_CORRECT
-	fi
-	# Without PATH, bash would hand the game its own default, which ends in
-	# the current directory.
-	[[ ${PATH@a} == *x* ]] || export PATH=/usr/local/bin:/usr/bin:/bin
-	exec "$BASH" --rcfile "$pacifica_share/gamerc.bash" -i
+	# What the game shell keeps; PACIFICA_GAME tells pacifica that it runs
+	# inside a game.
+	pacifica_hints=$hints pacifica_back=$back pacifica_fresh=$fresh pacifica_shown_game=$game
+	export PACIFICA_GAME=$pacifica_game
 }
-
-# shellcheck source=/dev/null
-cmd_report() { . "$pacifica_share/report.bash"; report "$@"; }
-
-case ${1-} in
---help) shift; no_more "$@"; cmd_help ;;
---version) shift; no_more "$@"; cmd_version ;;
---walkthrough) shift; no_more "$@"; cmd_walkthrough ;;
---report) shift; cmd_report "$@" ;;
-*) cmd_play "$@" ;;
-esac

@@ -6,20 +6,16 @@
 # The lists that journal.awk needs, taken from the story's tables.
 pacifica_step_names='' pacifica_completing='' pacifica_programs=''
 pacifica_read_tables() {
-	local row IFS='|' f
-	set -f
+	local row program key
 	for row in "${pacifica_step_rows[@]}"; do
-		# shellcheck disable=SC2206
-		f=($row)
-		pacifica_step_names+=${pacifica_step_names:+ }${f[0]}
+		pacifica_step_names+=${pacifica_step_names:+ }${row%%|*}
 	done
 	for row in "${pacifica_answer_rows[@]}"; do
-		# shellcheck disable=SC2206
-		f=($row)
-		[[ " $pacifica_programs " == *" ${f[0]} "* ]] || pacifica_programs+=${pacifica_programs:+ }${f[0]}
-		[ "${f[3]-}" != 'done' ] || pacifica_completing+=${pacifica_completing:+ }${f[0]}:${f[1]}
+		program=${row%%|*} key=${row#*|}
+		[[ " $pacifica_programs " == *" $program "* ]] || pacifica_programs+=${pacifica_programs:+ }$program
+		# PROGRAM|KEY|STATUS|done|OPENING: an answer that completes a step.
+		[[ ${row#*|*|*|} != done\|* ]] || pacifica_completing+=${pacifica_completing:+ }$program:${key%%|*}
 	done
-	set +f
 }
 pacifica_read_tables
 

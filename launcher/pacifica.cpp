@@ -23,6 +23,9 @@ namespace {
 
 constexpr char bash[] = "/bin/bash";
 
+// Standard error as pacifica got it, while bash starts on /dev/null.
+int saved_stderr = -1;
+
 [[noreturn]] void die(const char *what, const char *why)
 {
 	std::fprintf(stderr, "pacifica: %s: %s\n", what, why);
@@ -59,8 +62,8 @@ bool is_play(const char *arg)
 	args[i] = nullptr;
 	execv(bash, const_cast<char **>(args));
 	int error = errno;
-	if (const char *fd = getenv("PACIFICA_STDERR"))
-		dup2(std::atoi(fd), 2);
+	if (saved_stderr >= 0)
+		dup2(saved_stderr, 2);
 	die(bash, std::strerror(error));
 }
 
@@ -97,14 +100,20 @@ int main(int argc, char **argv)
 
 	// What bash says of the terminal as it starts (no job control without
 	// one) is none of the player's business: standard error is put aside
-	// until the start-up file takes it back.
-	int saved = fcntl(2, F_DUPFD, 10);
-	int null = open("/dev/null", O_WRONLY);
-	char fd[16];
-	std::snprintf(fd, sizeof fd, "%d", saved);
-	if (saved < 0 || null < 0 || dup2(null, 2) < 0 || setenv("PACIFICA_STDERR", fd, 1) != 0)
-		die("standard error", std::strerror(errno));
-	close(null);
+	// until the start-up file takes it back.  Closed, it stays closed.
+	unsetenv("PACIFICA_STDERR");
+	saved_stderr = fcntl(2, F_DUPFD, 10);
+	if (saved_stderr >= 0) {
+		char fd[16];
+		std::snprintf(fd, sizeof fd, "%d", saved_stderr);
+		int null = open("/dev/null", O_WRONLY);
+		if (null < 0 || dup2(null, 2) < 0 || setenv("PACIFICA_STDERR", fd, 1) != 0) {
+			int error = errno;
+			dup2(saved_stderr, 2);
+			die("standard error", std::strerror(error));
+		}
+		close(null);
+	}
 
 	// The arguments reach the start-up file as its positional parameters.
 	run_bash({"bash", "--rcfile", file, "-i", "-s", "--"}, argc, argv);

@@ -78,9 +78,11 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 	grep -q '^Welcome' "$T/out"
 }
 
-@test "hostile environments: no PATH, a relative HOME, a relative or missing TMPDIR for the walkthrough" {
+@test "hostile environments: no PATH, no standard error, a relative HOME, a relative or missing TMPDIR" {
 	(cd "$top" && env -i HOME="$home" "$PACIFICA" "$play" <<<'echo "path=$PATH"') >"$T/out" 2>/dev/null
 	grep -q '^path=' "$T/out"; ! grep -q '^path=.*:\.\(:\|$\)' "$T/out"
+	(cd "$top" && env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$play" <<<prologue 2>&-) >"$T/out"
+	[ -f "$play/Jean" ]; grep -q '^Your game is kept' "$T/out"
 	(cd "$top" && env -u XDG_STATE_HOME HOME=rel "$PACIFICA" </dev/null) >"$T/out" 2>"$T/err" || :
 	same_bytes "$T/err" $'pacifica: HOME is not an absolute path; name the playing directory: pacifica DIR\n'
 	[ ! -e "$top/rel" ]

@@ -51,40 +51,46 @@ pacifica_tell() {
 	printf '%s\n' "$REPLY" >&"${pacifica_say_fd:-2}"
 }
 
+# pacifica_split ROW: the fields of a row of the story's table, in
+# pacifica_row.
+pacifica_split() {
+	local - IFS='|'
+	set -f
+	# shellcheck disable=SC2206
+	pacifica_row=($1)
+}
+
+# pacifica_find_row TABLE KEY: the row of TABLE (an array's name) whose
+# first field is KEY, split in pacifica_row; status 1 when there is none.
+pacifica_find_row() {
+	local -n table=$1
+	local row
+	for row in "${table[@]}"; do
+		[[ $row != "$2|"* ]] || { pacifica_split "$row"; return 0; }
+	done
+	pacifica_row=()
+	return 1
+}
+
 # pacifica_answer PROGRAM STATUS OUTPUT: the answer that a run gave, by
 # the story's table, in pacifica_key ("other" when none fits) and
 # pacifica_completes (1 when it completes the program's step).
 pacifica_answer() {
-	local row f IFS='|'
+	local row
 	pacifica_key=other pacifica_completes=
-	set -f
 	for row in "${pacifica_answer_rows[@]}"; do
 		[[ $row == "$1|"* ]] || continue
-		# shellcheck disable=SC2206
-		f=($row)
-		[ "${f[2]}" = "$2" ] || continue
-		case ${f[4]-} in
+		pacifica_split "$row"
+		[ "${pacifica_row[2]}" = "$2" ] || continue
+		case ${pacifica_row[4]-} in
 		'') [ -z "$3" ] || continue ;;
 		'*') ;;
-		*) [[ $3 == "${f[4]}"* ]] || continue ;;
+		*) [[ $3 == "${pacifica_row[4]}"* ]] || continue ;;
 		esac
-		pacifica_key=${f[1]}
-		[ "${f[3]}" != 'done' ] || pacifica_completes=1
+		pacifica_key=${pacifica_row[1]}
+		[ "${pacifica_row[3]}" != 'done' ] || pacifica_completes=1
 		break
 	done
-	set +f
-}
-
-# pacifica_step_row STEP: that step's row of the story's table, split in
-# pacifica_row.
-pacifica_step_row() {
-	local row IFS='|'
-	set -f
-	for row in "${pacifica_step_rows[@]}"; do
-		# shellcheck disable=SC2206
-		[[ $row != "$1|"* ]] || { pacifica_row=($row); break; }
-	done
-	set +f
 }
 
 pacifica_here() { [ . -ef "$pacifica_game" ]; }
@@ -93,7 +99,7 @@ pacifica_here() { [ . -ef "$pacifica_game" ]; }
 # first run, by the shell itself: O_EXCL refuses a name that stands.
 pacifica_capture() {
 	[ -z "${pacifica_capture-}" ] || return 0
-	local name try mode=$-
+	local - name try
 	pacifica_tmp
 	set -C
 	for try in 1 2 3; do
@@ -103,7 +109,6 @@ pacifica_capture() {
 			break
 		fi
 	done
-	[[ $mode == *C* ]] || set +C
 	[ -n "${pacifica_capture-}" ]
 }
 
@@ -172,7 +177,7 @@ pacifica_next() {
 		pacifica_duration "$REPLY"
 		pacifica_tell "The game is finished: all $pacifica_ndone steps are done, in $REPLY of play. To play again, leave and type: ${back/pacifica/pacifica --new}"
 	else
-		pacifica_step_row "$pacifica_current"
+		pacifica_find_row pacifica_step_rows "$pacifica_current"
 		pacifica_tell "${pacifica_row[3]}"
 	fi
 }
@@ -199,21 +204,20 @@ declare -gA pacifica_nudged=() pacifica_hinted=()
 
 # The step map, marking the steps done and the one the player is on.
 steps() {
-	local row f IFS='|' mark
+	local row mark
 	printf '%s\n' "The steps of the story; * marks those done, > the one you are on:"
-	set -f
 	for row in "${pacifica_step_rows[@]}"; do
-		# shellcheck disable=SC2206
-		f=($row)
-		if [[ ,${pacifica_done-}, == *,${f[0]},* ]]; then mark='*'
-		elif [ "${f[0]}" = "${pacifica_current-}" ]; then mark='>'
+		pacifica_split "$row"
+		if [[ ,${pacifica_done-}, == *,${pacifica_row[0]},* ]]; then mark='*'
+		elif [ "${pacifica_row[0]}" = "${pacifica_current-}" ]; then mark='>'
 		else mark=' '
 		fi
-		if [ "${#f[1]}" -gt 11 ]; then printf '  %s %s\n%16s%s\n' "$mark" "${f[1]}" '' "${f[2]}"
-		else printf '  %s %-11s %s\n' "$mark" "${f[1]}" "${f[2]}"
+		if [ "${#pacifica_row[1]}" -gt 11 ]; then
+			printf '  %s %s\n%16s%s\n' "$mark" "${pacifica_row[1]}" '' "${pacifica_row[2]}"
+		else
+			printf '  %s %-11s %s\n' "$mark" "${pacifica_row[1]}" "${pacifica_row[2]}"
 		fi
 	done
-	set +f
 	[ "${pacifica_current-}" != finished ] || printf '%s\n' "Every step is done: the game is finished."
 }
 

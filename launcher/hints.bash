@@ -96,22 +96,17 @@ hint() {
 		return 0
 	fi
 	pacifica_situation
-	local situation=$REPLY row f IFS='|' level line quoted
-	set -f
-	for row in "${pacifica_hint_rows[@]}"; do
-		# shellcheck disable=SC2206
-		[[ $row != "$situation|"* ]] || { f=($row); break; }
-	done
-	set +f
+	local situation=$REPLY level line quoted
+	pacifica_find_row pacifica_hint_rows "$situation"
 	level=$((${pacifica_hinted[$situation]-0} + 1))
 	pacifica_hinted["$situation"]=$level
 	printf -v quoted '%q' "$pacifica_game"
 	if [ "$level" = 1 ]; then
-		line=${f[1]//\$program/$pacifica_ready}
+		line=${pacifica_row[1]//\$program/$pacifica_ready}
 		pacifica_wrap 79 "${line//\$game/$pacifica_game}"
 		printf '%s\n' "$REPLY"
 	elif [ "$level" = 2 ]; then
-		for line in "${f[@]:2}"; do
+		for line in "${pacifica_row[@]:2}"; do
 			line=${line//\$program/$pacifica_ready}
 			printf '$ %s\n' "${line//\$game/$quoted}"
 		done

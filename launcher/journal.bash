@@ -255,9 +255,10 @@ pacifica_take_over() {
 		pacifica_unwritten+=("$line")
 	done < <(command awk -v now="$now" '
 		FILENAME == ARGV[1] { split($0, f, "\t"); if (f[3] == "begun" || f[3] == "taken") have[f[2]] = 1; next }
-		index($0, "\0") || $0 !~ /^\// || $0 ~ /[\001-\037\177\\]/ { next }
-		FILENAME == ARGV[2] && !($0 in have) && !($0 in taken) { taken[$0] = 1; print now "\t" $0 "\ttaken" }
-		FILENAME == ARGV[3] && ($0 in taken) && !($0 in built) { built[$0] = 1; print now "\t" $0 "\tbridge" }
+		index($0, "\0") || $0 !~ /^\// || $0 ~ /[\001-\037\177]/ { next }
+		{ dir = $0; gsub(/\\/, "&&", dir) }
+		FILENAME == ARGV[2] && !(dir in have) && !(dir in taken) { taken[dir] = 1; print now "\t" dir "\ttaken" }
+		FILENAME == ARGV[3] && (dir in taken) && !(dir in built) { built[dir] = 1; print now "\t" dir "\tbridge" }
 		' "$journal" "$pacifica_state/games" "$strongholds")
 }
 

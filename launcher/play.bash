@@ -30,8 +30,7 @@ usage_error() { warn "$@"; usage >&2; exit 2; }
 # yesno QUESTION: asks on a terminal; anywhere else the answer is no.
 yesno() {
 	local answer
-	[ -t 0 ] || return 1
-	read -r -p "$1 [y/N] " answer || return 1
+	[ -t 0 ] && read -r -p "$1 [y/N] " answer || return 1
 	[[ $answer == [yY]* ]]
 }
 
@@ -99,7 +98,7 @@ welcome() {
 		echo "Welcome back to Pacifica.  Your game in $1 is finished."
 	else
 		echo "Welcome back to Pacifica.  Your game is in $1, as you left it."
-		pacifica_step_row "$pacifica_current"
+		pacifica_find_row pacifica_step_rows "$pacifica_current"
 		echo "$pacifica_ndone of ${#pacifica_step_rows[@]} steps done."
 		echo "${pacifica_row[3]}"
 	fi
@@ -115,7 +114,7 @@ welcome() {
 }
 
 cmd_play() {
-	local new='' yes='' hints=on args=() dir shown entries=() fresh=''
+	local new='' yes='' hints=on args=() dir shown entries=() fresh='' program
 	while [ $# -gt 0 ]; do
 		case $1 in
 		--new) new=1 ;;
@@ -134,8 +133,8 @@ cmd_play() {
 		die "you are already in the game, in $REPLY; 'exit' leaves it"
 	fi
 	read_conf
-	for dir in prologue resettle duplicate raze celebrate retribute; do
-		[ -x "$pacifica_libexec/$dir" ] || die "the game's program $dir is missing from $pacifica_libexec"
+	for program in prologue resettle duplicate raze celebrate retribute; do
+		[ -x "$pacifica_libexec/$program" ] || die "the game's program $program is missing from $pacifica_libexec"
 	done
 
 	if [ "${#args[@]}" = 1 ]; then
@@ -181,19 +180,18 @@ cmd_play() {
 	if [ "${#entries[@]}" -gt 0 ]; then
 		[ -n "$pacifica_known" ] ||
 			die "$shown is not empty and holds no game of pacifica's; give a new or empty directory"
-		if [ -n "$new" ]; then
-			[ -n "$yes" ] || [ -t 0 ] ||
-				die "the game in $game is set aside only when asked: add --yes"
-			[ -n "$yes" ] || yesno "Set the game in $game aside and begin a new one?" ||
-				die "the game in $game is kept as it was"
-			pacifica_settle
-			set_aside "$game"
-			fresh=1
-		fi
-	else
-		fresh=1
+		[ -z "$new" ] || [ -n "$yes" ] || [ -t 0 ] ||
+			die "the game in $game is set aside only when asked: add --yes"
+		[ -z "$new" ] || [ -n "$yes" ] || yesno "Set the game in $game aside and begin a new one?" ||
+			die "the game in $game is kept as it was"
 	fi
 	pacifica_settle
+	if [ "${#entries[@]}" = 0 ]; then
+		fresh=1
+	elif [ -n "$new" ]; then
+		set_aside "$game"
+		fresh=1
+	fi
 	if [ -n "$fresh" ]; then
 		pacifica_note begun
 	else

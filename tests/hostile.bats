@@ -24,6 +24,9 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 		commands_present; grep -qx 'still here' "$T/out"
 		grep -qx 'Stuck? Type '\''hint'\''.' "$T/said"
 	done
+	printf 'set -f -C\n' >"$home/.bashrc"
+	rm -rf "$play"; game "$play" <<<$'prologue\nresettle\nhint\nsteps >/dev/null\necho "options $-"'
+	grep -qx 'options .*f.*C.*' "$T/out" || grep -qx 'options .*C.*f.*' "$T/out"
 	rm "$home/.bashrc"
 	for env in POSIXLY_CORRECT=1 CDPATH=. BASH_ENV=/dev/null "TMPDIR=relative" "TMPDIR=$top/missing"; do
 		rm -rf "$play"; (cd "$top" && env -u XDG_STATE_HOME HOME="$home" "$env" "$PACIFICA" "$play" <<<"$probe") >"$T/out" 2>"$T/err"

@@ -221,11 +221,13 @@ each judge the directory they run in.\n'
 }
 
 @test "the state of version 1.0.0 is taken over and then removed" {
-	mkdir -p "$state" "$top/old"; printf x >"$play/Jean"; printf y >"$top/old/Jean"
-	printf '%s\n' "$play" "$top/old" >"$state/games"; printf '%s\n' "$top/old" >"$state/strongholds"
+	mkdir -p "$state" "$top/old" "$top/a\b" "$top/nul"; printf x | tee "$play/Jean" "$top/old/Jean" "$top/a\b/Jean" >"$top/nul/Jean"
+	{ printf '%s\n' "$play" "$top/old" "$top/a\b"; printf 'junk\0%s\n' "$top/nul"; } >"$state/games"; printf '%s\n' "$top/old" >"$state/strongholds"
 	game "$play" <<<steps
 	[ "$status" = 0 ]; [ ! -e "$state/games" ]; [ ! -e "$state/strongholds" ]
-	same_bytes <(events) "$play"$'\ttaken\n'"$top/old"$'\ttaken\n'"$top/old"$'\tbridge\n'"$play"$'\tresumed\n'"$play"$'\tleft\n'
+	same_bytes <(events) "$play"$'\ttaken\n'"$top/old"$'\ttaken\n'"$top/a\\\\b"$'\ttaken\n'"$top/old"$'\tbridge\n'"$play"$'\tresumed\n'"$play"$'\tleft\n'
+	game "$top/a\b" </dev/null; [ "$status" = 0 ]
+	game "$top/nul" </dev/null; [ "$status" = 1 ]
 	game "$top/old" <<<'confirm_shellwatch_message towards'
 	grep -qxF "${rebuilt%%$'\n'*}" "$T/out"; grep -qx '4 of 7 steps done.' "$T/out"
 }

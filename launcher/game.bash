@@ -32,8 +32,9 @@ pacifica_wrap() {
 	done
 }
 
-# pacifica_show TEXT: a program's standard output as it printed it, its
-# long lines broken at blanks when it goes to a terminal.
+# pacifica_show TEXT: a program's standard output as it printed it, or a
+# text of the game's that names a directory, its long lines broken at
+# blanks when it goes to a terminal.
 pacifica_show() {
 	if [ -t 1 ] && [ "${COLUMNS:-0}" -gt 1 ] 2>/dev/null; then
 		pacifica_wrap "$COLUMNS" "$1"

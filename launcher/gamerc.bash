@@ -71,9 +71,9 @@ pacifica_leave() {
 	pacifica_uncapture
 	pacifica_shown "$pacifica_game"
 	if [ "$pacifica_current" = finished ]; then
-		echo "Your finished game is kept in $REPLY; '${pacifica_back/pacifica/pacifica --new}' starts a new one."
+		pacifica_show "Your finished game is kept in $REPLY; '${pacifica_back/pacifica/pacifica --new}' starts a new one."$'\n'
 	else
-		echo "Your game is kept in $REPLY; '$pacifica_back' goes on from there."
+		pacifica_show "Your game is kept in $REPLY; '$pacifica_back' goes on from there."$'\n'
 	fi
 }
 # A hangup runs the EXIT trap by itself; an interactive shell would ignore

@@ -89,15 +89,17 @@ set_aside() {
 	builtin cd -P -- "$pacifica_game" || die "cannot enter $1"
 }
 
-# welcome GAME BACK NEW: what the player reads before the first prompt.
+# welcome GAME BACK NEW: what the player reads before the first prompt;
+# the lines that name a directory are fitted to a terminal, as the
+# story's lines are.
 welcome() {
 	if [ -n "$3" ]; then
 		echo "Welcome to Pacifica, a story played with the commands of your shell."
-		echo "Your playing directory is $1."
+		pacifica_show "Your playing directory is $1."$'\n'
 	elif [ "$pacifica_current" = finished ]; then
-		echo "Welcome back to Pacifica.  Your game in $1 is finished."
+		pacifica_show "Welcome back to Pacifica.  Your game in $1 is finished."$'\n'
 	else
-		echo "Welcome back to Pacifica.  Your game is in $1, as you left it."
+		pacifica_show "Welcome back to Pacifica.  Your game is in $1, as you left it."$'\n'
 		pacifica_find_row pacifica_step_rows "$pacifica_current"
 		echo "$pacifica_ndone of ${#pacifica_step_rows[@]} steps done."
 		echo "${pacifica_row[3]}"
@@ -105,11 +107,11 @@ welcome() {
 	echo
 	steps
 	echo "'steps' shows them again, 'hint' helps when you are stuck, 'help' lists the"
-	echo "game's commands and 'exit' leaves; '$2' comes back later."
+	pacifica_show "game's commands and 'exit' leaves; '$2' comes back later."$'\n'
 	if [ -n "$3" ]; then
 		echo "Type 'prologue' to begin."
 	else
-		echo "To start over: ${2/pacifica/pacifica --new}"
+		pacifica_show "To start over: ${2/pacifica/pacifica --new}"$'\n'
 	fi
 }
 

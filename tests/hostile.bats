@@ -43,6 +43,8 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 	[ "$status" = 0 ]; [ -f "$top"/$'\n'/Jean ]; [ ! -e "$top/Jean" ]
 	game - <<<prologue
 	[ "$status" = 0 ]; [ -f "$top/-/Jean" ]
+	ln -s "$top/-" "$top/link"; game "$top/link" </dev/null
+	head -n 1 "$T/out" | grep -qx "Welcome back to Pacifica.  Your game is in $top/-, as you left it."
 	game "$top/a"$'\e'"b" </dev/null
 	grep -qxF "Your playing directory is \$'$top/a\\Eb'." "$T/out"
 	for round in 1 2; do LC_ALL=C.UTF-8 game "$top/"$'\xff\t\\' <<<prologue; done

@@ -20,11 +20,11 @@ at_retribute="$at_celebrate; celebrate; mkdir jail; mv .grob jail/; celebrate"
 # the third says there is no more; and the command lines, followed, change
 # the last answer or the step.
 situation() {
-	rm -rf "$play"; mkdir "$play"
+	play=$top/s$((++n))
 	game "$play" <<-EOF
 		$1
-		echo "@@ \$pacifica_last \$pacifica_current"; hint; echo @@; hint >$T/lines; cat $T/lines; echo @@; hint
-		sed -n 's/^\\$ //p' $T/lines >$T/commands; . $T/commands >/dev/null 2>&1; echo "@@ \$pacifica_last \$pacifica_current"
+		echo "@@ \$(\$pacifica_record view | cut -d ' ' -f 1,2)"; hint; echo @@; hint >$T/lines; cat $T/lines; echo @@; hint
+		sed -n 's/^\\$ //p' $T/lines >$T/commands; . $T/commands >/dev/null 2>&1; echo "@@ \$(\$pacifica_record view | cut -d ' ' -f 1,2)"
 	EOF
 	sed -n '/^@@ /,$p' "$T/out" | sed '$d' >"$T/hints"
 	local before after
@@ -47,7 +47,7 @@ situation() {
 		'Pacifica/Jean is not the Jean that prologue wrote' 'prologue|mv Jean Pacifica/|resettle'
 	situation "$at_resettle; rm Jean; resettle" 'Jean is neither here nor in Pacifica' 'prologue|mkdir -p Pacifica|mv Jean Pacifica/|resettle'
 	situation "$at_resettle; mkdir Pacifica; mv Jean Pacifica/" 'Everything looks in place: run resettle' 'resettle'
-	situation "$at_resettle; cd /" "your game is in $play: go there with cd" "cd $play" stays
+	situation "$at_resettle; cd /" "your game is in $top/s$((n + 1)): go there with cd" "cd $top/s$((n + 1))" stays
 	situation "$at_duplicate" 'Jean is home, but there is no copy of him' 'mkdir -p Pacifica_Copy|cp Pacifica/Jean Pacifica_Copy/|duplicate'
 	situation "$at_duplicate; mkdir Pacifica_Copy; ln -s ../Pacifica/Jean Pacifica_Copy/Jean; duplicate" \
 		'Pacifica_Copy/Jean is a symbolic link' 'ls -l Pacifica_Copy|rm Pacifica_Copy/Jean|cp Pacifica/Jean Pacifica_Copy/|duplicate'
@@ -90,8 +90,8 @@ situation() {
 
 @test "a new game played by hints alone comes to its end" {
 	game "$play" <<-EOF
-		for i in \$(seq 30); do [ "\$pacifica_current" = finished ] && break; hint >/dev/null; hint >$T/lines; sed -n 's/^\\$ //p' $T/lines >$T/commands; . $T/commands; done
-		echo "end \$pacifica_current after \$i"
+		for i in \$(seq 30); do [ "\$(\$pacifica_record view | cut -d ' ' -f 1)" = finished ] && break; hint >/dev/null; hint >$T/lines; sed -n 's/^\\$ //p' $T/lines >$T/commands; . $T/commands; done
+		echo "end \$(\$pacifica_record view | cut -d ' ' -f 1) after \$i"
 	EOF
 	grep -qx 'end finished after 8' "$T/out"
 	grep -qF "$justice" "$T/out"

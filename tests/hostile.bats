@@ -20,18 +20,18 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 		'PROMPT_COMMAND="PS1=X"' 'set -u; set -o noclobber; shopt -s failglob nullglob; IFS=:' \
 		'steps() { :; }; function prologue { :; }' 'cd /; CDPATH=/'; do
 		printf '%s\n' "$rc" >"$home/.bashrc"
-		rm -rf "$play"; game "$play" <<<"$probe"
+		play=$top/rc$((++n)); game "$play" <<<"$probe"
 		commands_present; grep -qx 'still here' "$T/out"
 		grep -qx 'Stuck? Type '\''hint'\''.' "$T/said"
 	done
 	printf 'set -f -C\n' >"$home/.bashrc"
-	rm -rf "$play"; game "$play" <<<$'prologue\nresettle\nhint\nsteps >/dev/null\necho "options $-"'
+	play=$top/rc$((++n)); game "$play" <<<$'prologue\nresettle\nhint\nsteps >/dev/null\necho "options $-"'
 	grep -qx 'options .*f.*C.*' "$T/out" || grep -qx 'options .*C.*f.*' "$T/out"
 	rm "$home/.bashrc"
 	for env in POSIXLY_CORRECT=1 CDPATH=. BASH_ENV=/dev/null "TMPDIR=relative" "TMPDIR=$top/missing"; do
-		rm -rf "$play"; (cd "$top" && env -u XDG_STATE_HOME HOME="$home" "$env" "$PACIFICA" "$play" <<<"$probe") >"$T/out" 2>"$T/err"
+		play=$top/env$((++n)); (cd "$top" && env -u XDG_STATE_HOME HOME="$home" "$env" "$PACIFICA" "$play" <<<"$probe") >"$T/out" 2>"$T/err"
 		commands_present; [ ! -e "$top/relative" ]
-		grep -q '^Liar' "$T/out"; [ "$(cut -f 3- "$journal" | tail -n 2 | head -n 1)" = $'resettle\tliar' ]
+		grep -q '^Liar' "$T/out"; [ "$(events | cut -f 2- | tail -n 2 | head -n 1)" = $'resettle\tliar' ]
 	done
 }
 
@@ -53,33 +53,43 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 	[ "$status" = 1 ]; same_bytes "$T/err" $'pacifica: the name of the playing directory is too long\n'
 	game "$top/long/$(printf 'y%.0s' {1..300})/play" </dev/null
 	[ "$status" = 1 ]; grep -q ': File name too long$' "$T/err"; [ ! -e "$top/long" ]
-	same_bytes <(cut -f 2- "$journal" | grep -c begun) $'5\n'
+	same_bytes <(events | cut -f 2 | grep -c begun) $'5\n'
 }
 
-@test "hostile state: junk, NUL bytes, a line cut short, a FIFO, a journal that can be read but not written" {
+@test "hostile state: an old journal with junk, NUL bytes and a line cut short; a record that can be read but not written" {
 	mkdir -p "$state"; printf x >"$play/Jean"
 	{
 		printf '2026-12-01T10:00:00Z\t%s\tbegun\n' "$play"
 		printf 'junk\0\t%s\tbegun\n\xff\xfe\n' "$play"
 		printf '2026-12-01T10:01:00Z\t%s\tprologue\tbriefing\n' "$play"
 		printf '2026-12-01T10:02:00Z\t%s\tresettle\thome' "$play"
-	} >"$journal"
+	} >"$state/journal"
 	game "$play" <<<steps
-	[ "$status" = 0 ]; grep -qx '2 of 7 steps done.' "$T/out"
-	[ "$(tail -n 3 "$journal" | cut -f 3- | tr '\n' ,)" = $'resettle\thome,resumed,left,' ]
+	[ "$status" = 0 ]; grep -qx '2 of 7 steps done.' "$T/out"; [ ! -e "$state/journal" ]
+	[ "$(events | cut -f 2- | tr '\n' ,)" = $'taken\tjournal,resumed,left,' ]
+	grep -q $'\ttaken\tjournal\ton=duplicate began=1796119200 done=60~,120~,' "$journal"
 	chmod 555 "$state"; [ "$(id -u)" != 0 ] || chown -R 65534:65534 "$top"
 	for mode in 644 444; do
 		chmod "$mode" "$journal"
-		(cd "$top" && as_player env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$play" <<<steps) >"$T/out" 2>"$T/err"
+		(cd "$top" && as_player env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$play" <<<$'mkdir Pacifica; mv Jean Pacifica/; cp Pacifica/Jean .; resettle\nsteps') >"$T/out" 2>"$T/err"
 		grep -qx '2 of 7 steps done.' "$T/out"
+		grep -qx '  > duplicate   Jean must be backed up: a true copy in Pacifica_Copy' "$T/out"
+		rm -r "$play/Pacifica" "$play/Jean"; printf x >"$play/Jean"
 	done
-	[ "$(tail -n 2 "$journal" | cut -f 3 | tr '\n' ,)" = resumed,left, ]
 	grep -qxF "pacifica: cannot write to $journal; this game is remembered only until you leave" "$T/err"
-	chmod 755 "$state"; chmod 644 "$journal"; rm "$journal"; mkfifo "$journal"
-	as_player timeout 10 env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$top/new" </dev/null >"$T/out" 2>"$T/err"
-	grep -qxF "pacifica: $journal is not a regular file, so no game can be remembered; playing on" "$T/err"
+}
+
+@test "a record that is a FIFO, a link or another name of a file is refused; an old list that is a FIFO is passed over" {
+	mkdir -p "$state"; printf 'mine\n' >"$top/mine"
+	for bad in 'mkfifo "$journal"' 'ln -s "$top/mine" "$journal"' 'ln "$top/mine" "$journal"'; do
+		rm -f "$journal"; eval "$bad"
+		rm -rf "$top/new"; (cd "$top" && timeout 10 env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$top/new" <<<prologue) >"$T/out" 2>"$T/err"
+		grep -qxF "pacifica: $journal is not a regular file of yours, so no game can be remembered; playing on" "$T/err" ||
+			grep -qxF "pacifica: $journal is not a regular file of yours, so no game can be remembered" "$T/err"
+		[ -f "$top/new/Jean" ]; same_bytes "$top/mine" $'mine\n'
+	done
 	rm "$journal"; mkfifo "$state/games"
-	as_player timeout 10 env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$top/new2" </dev/null >"$T/out" 2>"$T/err"
+	timeout 10 env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$top/new2" </dev/null >"$T/out" 2>"$T/err"
 	grep -q '^Welcome' "$T/out"
 }
 
@@ -124,6 +134,6 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 		for i in $(seq 100); do [ -f "$play/Jean" ] && [ -n "$(ls "$top/tmp")" ] && break; sleep 0.1; done
 		kill -"$signal" $!; wait $! || :
 		exec 7>&-; rm "$T/in"
-		[ -z "$(ls -A "$top/tmp")" ]; [ "$(tail -n 1 "$journal" | cut -f 3)" = left ]
+		[ -z "$(ls -A "$top/tmp")" ]; [ "$(tail -n 1 "$journal" | cut -f 4)" = left ]
 	done
 }

@@ -1,6 +1,6 @@
 # Shared by the launcher's suites: a home, a playing directory and a
 # TMPDIR of their own per case, the launcher run as a player starts it,
-# and the journal's lines with their times left out.
+# and the record's events.
 
 setup() {
 	umask 022
@@ -10,7 +10,7 @@ setup() {
 	home=$top/home play=$top/play
 	mkdir "$home" "$play" "$top/tmp"
 	state=$home/.local/state/pacifica
-	journal=$state/journal
+	journal=$state/record
 }
 
 teardown() { cd /; chmod -R u+rwx "$top" 2>/dev/null; rm -rf "$top"; }
@@ -26,8 +26,9 @@ game() {
 	grep -v '^\[pacifica: \|^bash: cannot set terminal process group\|^bash: no job control' "$T/err" >"$T/said" || :
 }
 
-# The journal as events: its lines without their times.
-events() { cut -f 2- "$journal"; }
+# The record as events: DIR TAB EVENT [TAB DETAIL] a line, without the
+# times, the games' numbers and the state each line carries.
+events() { awk -F '\t' '{ print $3 "\t" $4 ($5 == "-" ? "" : "\t" $5) }' "$journal"; }
 
 # listing DIR: the entries below DIR, one a line.
 listing() { (cd "$1" && find . -mindepth 1 | sort); }

@@ -14,6 +14,7 @@ setup() { T=$BATS_TEST_TMPDIR; }
 	diff - "$T/files" <<-'EOF'
 		./etc/pacifica.conf
 		./usr/games/pacifica
+		./usr/libexec/pacifica-record
 		./usr/libexec/pacifica/celebrate
 		./usr/libexec/pacifica/duplicate
 		./usr/libexec/pacifica/prologue
@@ -30,15 +31,10 @@ setup() { T=$BATS_TEST_TMPDIR; }
 		./usr/share/man/man6/raze.6.gz
 		./usr/share/man/man6/resettle.6.gz
 		./usr/share/man/man6/retribute.6.gz
-		./usr/share/pacifica/game.bash
 		./usr/share/pacifica/gamerc.bash
 		./usr/share/pacifica/hints.bash
-		./usr/share/pacifica/journal.awk
-		./usr/share/pacifica/journal.bash
 		./usr/share/pacifica/pacifica.bash
-		./usr/share/pacifica/play.bash
-		./usr/share/pacifica/report.bash
-		./usr/share/pacifica/story.bash
+		./usr/share/pacifica/story.table
 	EOF
 	dpkg-deb --ctrl-tarfile "$DEB" | tar -xO ./conffiles | grep -qx /etc/pacifica.conf
 }

@@ -1,87 +1,105 @@
 #!/usr/bin/env bats
-# The teacher's report: journals made by real games, reported as a table
-# and as CSV; hostile and damaged journals.
+# The teacher's report: records made by real games and records laid with
+# fixed times, reported as a table and as CSV; damaged records, links,
+# FIFOs and others' records.
 
 load helpers
 load texts
 load launch
 
-# report [ARG...]: the report, with its times, and the seconds played of
-# CSV rows, blanked out.
+# report [ARG...]: the report in UTC, its status in $status.
 report() {
 	status=0
-	(cd "$top" && env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" --report "$@") >"$T/raw" 2>"$T/err" || status=$?
-	sed -E 's/[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}/MM-DD hh:mm/g; s/[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z/TIME/g; s/,[0-9]+\r$/,S\r/' "$T/raw" >"$T/out"
+	(cd "$top" && TZ=UTC0 env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" --report "$@") >"$T/out" 2>"$T/err" || status=$?
 }
 
-# Three games of one player: finished, stuck at resettle, just begun.
-three_games() {
+# lay FILE GAME DIR EVENT DETAIL STAMP STATE: a line of a record, its
+# stamp and the state after it given.
+lay() { mkdir -p "${1%/*}"; printf '%s\t%s\t%s\t%s\t%s\t%s\t.\n' "$6" "$2" "$3" "$4" "$5" "$7" >>"$1"; }
+
+# Two games of one player, laid with fixed times: one finished in 39
+# minutes of play, one stuck at resettle after 14 runs.
+two_games() {
+	lay "$journal" 1 "$home/pacifica" begun - 2026-12-08T09:00:00Z 'on=prologue began=1796720400 done=,,,,,, last=- runs=0 hints=0 active=0 sessions=1 words=0 outside=0 left=0 games=1'
+	lay "$journal" 2 "$top/stuck" begun - 2026-12-08T09:05:00Z 'on=prologue began=1796720700 done=,,,,,, last=- runs=0 hints=0 active=0 sessions=1 words=0 outside=0 left=0 games=2'
+	lay "$journal" 1 "$home/pacifica" retribute done 2026-12-08T09:39:00Z 'on=finished began=1796720400 done=60,300,600,900,1200,1800,2340 last=retribute:done runs=0 hints=0 active=2340 sessions=1 words=0 outside=0 left=0 games=2'
+	lay "$journal" 2 "$top/stuck" resettle liar 2026-12-08T09:45:00Z 'on=resettle began=1796720700 done=120,,,,,, last=resettle:liar runs=14 hints=2 active=2400 sessions=2 words=0 outside=0 left=0 games=2'
+}
+
+table_head='PLAYER    GAME              STEPS ON        RUNS BEGAN       LAST        PLAYED'
+
+@test "games laid with fixed times, as a table and as CSV" {
+	two_games; me=$(id -un)
+	report
+	[ "$status" = 0 ]; [ ! -s "$T/err" ]
+	same_bytes "$T/out" "$table_head
+$(printf '%-9s %-17s %5s %-9s %4s %-11s %-11s %6s' "$me" '~/pacifica' 7/7 finished 0 '12-08 09:00' '12-08 09:39' 39m)
+$(printf '%-9s %-17s %5s %-9s %4s %-11s %-11s %6s' "$me" "$top/stuck" 1/7 resettle 14 '12-08 09:05' '12-08 09:45' 40m)
+1 player, 2 games, 1 finished."$'\n'
+	report --csv "$home"
+	[ "$status" = 0 ]
+	same_bytes "$T/out" "player,directory,steps_done,steps,on,runs_since_step,began,last_activity,played_seconds"$'\r\n'"$me,$home/pacifica,7,7,finished,0,2026-12-08T09:00:00Z,2026-12-08T09:39:00Z,2340"$'\r\n'"$me,$top/stuck,1,7,resettle,14,2026-12-08T09:05:00Z,2026-12-08T09:45:00Z,2400"$'\r\n'
+}
+
+@test "real games: the report tells what the game shell says" {
 	game "$home/pacifica" <<<"$whole_game"
 	game "$top/stuck" <<<$'prologue\nresettle\nresettle\nmkdir Pacifica; cp Jean Pacifica/; resettle'
 	game "$top/new" </dev/null
-}
-
-@test "a player's games as a table and as CSV" {
-	three_games
-	me=$(id -un)
 	report
-	[ "$status" = 0 ]; [ ! -s "$T/err" ]
-	same_bytes "$T/out" "$(printf '%-9s %-17s %5s %-9s %4s %-11s %-11s %6s\n' PLAYER GAME STEPS ON RUNS BEGAN LAST PLAYED \
-		"$me" '~/pacifica' 7/7 finished 0 'MM-DD hh:mm' 'MM-DD hh:mm' '<1m' \
-		"$me" "$top/new" 0/7 prologue 0 'MM-DD hh:mm' 'MM-DD hh:mm' '<1m' \
-		"$me" "$top/stuck" 1/7 resettle 3 'MM-DD hh:mm' 'MM-DD hh:mm' '<1m')
-1 player, 3 games, 1 finished."$'\n'
-	report --csv "$home"
 	[ "$status" = 0 ]
-	same_bytes "$T/out" "player,directory,steps_done,steps,on,runs_since_step,began,last_activity,played_seconds"$'\r\n'"$me,$home/pacifica,7,7,finished,0,TIME,TIME,S"$'\r\n'"$me,$top/new,0,7,prologue,0,TIME,TIME,S"$'\r\n'"$me,$top/stuck,1,7,resettle,3,TIME,TIME,S"$'\r\n'
+	sed -n 2,4p "$T/out" | awk '{ print $2, $3, $4, $5 }' | same_bytes /dev/stdin "~/pacifica 7/7 finished 0
+$top/new 0/7 prologue 0
+$top/stuck 1/7 resettle 3"$'\n'
+	tail -n 1 "$T/out" | grep -qx '1 player, 3 games, 1 finished.'
 }
 
 @test "CSV quotes what needs quoting" {
 	game "$top/a,\"b\"" </dev/null
 	report --csv
-	sed -n 2p "$T/out" | grep -qxF "$(id -un),\"$top/a,\"\"b\"\"\",0,7,prologue,0,TIME,TIME,S"$'\r'
+	sed -n 2p "$T/out" | grep -q "^$(id -un),\"$top/a,\"\"b\"\"\",0,7,prologue,0,"
 }
 
-@test "damaged journals are reported from the lines that can be read" {
-	three_games
-	printf 'junk\n\0\n2026-12-08T10:00:00Z\t/x\tbegun\tnot\nsecret line\n2026-12-08T10:00:00Z\t%s/new\tprologue\tbriefing\n2026-12-0' "$top" >>"$journal"
+@test "a damaged record is reported from the lines that can be read" {
+	two_games
+	printf 'junk\n\0\n2026-12-08T10:00:00Z\t9\t/x\tbegun\tnot\nsecret line\n2026-12-0' >>"$journal"
 	report
-	[ "$status" = 0 ]; tail -n 1 "$T/out" | grep -qx '1 player, 3 games, 1 finished.  5 journal lines could not be read and were skipped.'
-	grep -q "^$(id -un) *$top/new *1/7 resettle " "$T/out"; ! grep -q 'secret\|junk' "$T/out"
-	report --csv; grep -qx 'pacifica: 5 journal lines could not be read and were skipped' "$T/err"
+	[ "$status" = 0 ]; tail -n 1 "$T/out" | grep -qx '1 player, 2 games, 1 finished.  5 record lines could not be read and were skipped.'
+	grep -q "resettle *14 " "$T/out"
+	run grep -c 'secret\|junk' "$T/out"; [ "$output" = 0 ]
+	report --csv; grep -qx 'pacifica: 5 record lines could not be read and were skipped' "$T/err"
 }
 
-@test "places without a journal are skipped; links, FIFOs, missing places and others' journals are not read" {
-	three_games
-	mkdir -p "$top/empty" "$top/linked/.local/state/pacifica" "$top/fifo/.local/state/pacifica" "$top/theirs/.local/state/pacifica"
-	ln -s "$journal" "$top/linked/.local/state/pacifica/journal"
-	mkfifo "$top/fifo/.local/state/pacifica/journal"
-	# A journal in another player's home that is not theirs: only root can lay one.
+@test "places without a record are skipped; links, FIFOs, missing places and others' records are not read" {
+	two_games
+	for d in empty linked fifo theirs; do mkdir -p "$top/$d/.local/state/pacifica"; done
+	ln -s "$journal" "$top/linked/.local/state/pacifica/record"
+	mkfifo "$top/fifo/.local/state/pacifica/record"
+	# A record in another player's home that is not theirs: only root can lay one.
 	theirs=()
 	if [ "$(id -u)" = 0 ]; then
-		cp "$journal" "$top/theirs/.local/state/pacifica/journal"
-		chown -R 65534:65534 "$top/theirs"; chown 0:0 "$top/theirs/.local/state/pacifica/journal"
+		cp "$journal" "$top/theirs/.local/state/pacifica/record"
+		chown -R 65534:65534 "$top/theirs"; chown 0:0 "$top/theirs/.local/state/pacifica/record"
 		theirs=("$top/theirs")
 	fi
-	report "$top/empty" "$top/linked" "$top/fifo" "$home" "$top/missing" "${theirs[@]}" "$top/linked/.local/state/pacifica/journal"
+	report "$top/empty" "$top/linked" "$top/fifo" "$home" "$top/missing" "${theirs[@]}" "$top/linked/.local/state/pacifica/record"
 	[ "$status" = 1 ]
-	tail -n 1 "$T/out" | grep -qx '1 player, 3 games, 1 finished.'
-	want="pacifica: $top/linked/.local/state/pacifica/journal is not a regular file; not read
-pacifica: $top/fifo/.local/state/pacifica/journal is not a regular file; not read
+	tail -n 1 "$T/out" | grep -qx '1 player, 2 games, 1 finished.'
+	want="pacifica: $top/linked/.local/state/pacifica/record is not a regular file of its owner's; not read
+pacifica: $top/fifo/.local/state/pacifica/record is not a regular file of its owner's; not read
 pacifica: there is no $top/missing; not read"
-	[ "$(id -u)" != 0 ] || want+=$'\n'"pacifica: $top/theirs/.local/state/pacifica/journal does not belong to the owner of $top/theirs; not read"
-	same_bytes "$T/err" "$want"$'\n'"pacifica: $top/linked/.local/state/pacifica/journal is not a regular file; not read"$'\n'
+	[ "$(id -u)" != 0 ] || want+=$'\n'"pacifica: $top/theirs/.local/state/pacifica/record is not a regular file of its owner's; not read"
+	same_bytes "$T/err" "$want"$'\n'"pacifica: $top/linked/.local/state/pacifica/record is not a regular file; not read"$'\n'
 }
 
 @test "as root, over other players' homes" {
 	[ "$(id -u)" = 0 ] || { report; [ "$status" = 0 ]; return; }
-	three_games
+	two_games
 	mkdir "$top/nobody"; chown 65534:65534 "$top/nobody"
 	(cd "$top" && as_player env -u XDG_STATE_HOME HOME="$top/nobody" "$PACIFICA" "$top/nobody/game" <<<prologue) >/dev/null 2>&1
 	report "$home" "$top/nobody"
 	[ "$status" = 0 ]
 	sed -n 2p "$T/out" | grep -q "^$(id -un 65534) *~/game *1/7 resettle "
-	tail -n 1 "$T/out" | grep -qx '2 players, 4 games, 1 finished.'
+	tail -n 1 "$T/out" | grep -qx '2 players, 3 games, 1 finished.'
 }
 
-@test "no journal at all" { report; [ "$status" = 0 ]; [ "$(tail -n 1 "$T/out")" = '0 players, 0 games, 0 finished.' ]; report --bogus; [ "$status" = 2 ]; }
+@test "no record at all" { report; [ "$status" = 0 ]; [ "$(tail -n 1 "$T/out")" = '0 players, 0 games, 0 finished.' ]; report --bogus; [ "$status" = 2 ]; }

@@ -39,6 +39,7 @@ walks() {
 	diff - "$T/files" <<-'EOF'
 		./bin/pacifica
 		./etc/pacifica.conf
+		./libexec/pacifica-record
 		./libexec/pacifica/celebrate
 		./libexec/pacifica/duplicate
 		./libexec/pacifica/prologue
@@ -52,15 +53,10 @@ walks() {
 		./share/man/man6/raze.6
 		./share/man/man6/resettle.6
 		./share/man/man6/retribute.6
-		./share/pacifica/game.bash
 		./share/pacifica/gamerc.bash
 		./share/pacifica/hints.bash
-		./share/pacifica/journal.awk
-		./share/pacifica/journal.bash
 		./share/pacifica/pacifica.bash
-		./share/pacifica/play.bash
-		./share/pacifica/report.bash
-		./share/pacifica/story.bash
+		./share/pacifica/story.table
 	EOF
 	for p in $pages; do cmp "$SOURCE_DIR/man/$p.6" "$T/prefix/share/man/man6/$p.6"; done
 	walks "$T/prefix/bin/pacifica"

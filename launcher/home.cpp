@@ -1,0 +1,126 @@
+// The record in the home, where the game keeps it when it is not
+// installed with the class record; and the state of earlier versions,
+// taken over into a new record.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine.hpp"
+
+namespace {
+
+// A directory of the real user's below at, reached through no link, made
+// when it is missing and create is set.
+int user_dir(int at, const char *name, bool create, Buf &why, std::string_view path)
+{
+	int fd = openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+	// Another game shell may make it at the same moment.
+	if (fd < 0 && errno == ENOENT && create && (mkdirat(at, name, 0700) == 0 || errno == EEXIST))
+		fd = openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+	struct stat st;
+	if (fd >= 0 && fstat(fd, &st) == 0 && st.st_uid == getuid())
+		return fd;
+	if (fd >= 0) {
+		close(fd);
+		why.add(path).add(" belongs to another user, so no game can be remembered");
+	} else if (errno == ENOTDIR || errno == ELOOP) {
+		why.add(path).add(" is not a directory, so no game can be remembered");
+	}
+	return -1;
+}
+
+// The directory of the home's state, or -1 with why said.
+}  // namespace
+
+int state_dir(bool create, Buf &why, Buf &path)
+{
+	const char *xdg = getenv("PACIFICA_RECORD_DIR");
+	bool own = xdg != nullptr;
+	if (!own && (xdg = getenv("XDG_STATE_HOME")) && xdg[0] != '/')
+		xdg = nullptr;
+	const char *home = getenv("HOME");
+	if (!xdg) {
+		if (!home || !*home) {
+			why.add("HOME is not set, so no game can be remembered");
+			return -1;
+		}
+		if (home[0] != '/') {
+			why.add("HOME is not an absolute path, so no game can be remembered");
+			return -1;
+		}
+	}
+	Buf base;
+	base.add(xdg ? xdg : home);
+	const char *below[] = {".local", "state", "pacifica"};
+	int first = own ? 3 : xdg ? 2 : 0;
+	path.add(base.view());
+	for (int i = first; i < 3; i++)
+		path.add('/').add(below[i]);
+	int at = open(base.p, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	struct stat st;
+	if (at < 0 || fstat(at, &st) != 0 || st.st_uid != getuid()) {
+		if (at >= 0) {
+			shown(why, base.view());
+			why.add(" belongs to another user, so no game can be remembered");
+			close(at);
+		}
+		return -1;
+	}
+	// Below HOME, .local/state/pacifica; below XDG_STATE_HOME, pacifica.
+	for (int i = first; i < 3; i++) {
+		base.add('/').add(below[i]);
+		Buf seen;
+		shown(seen, base.view());
+		int fd = user_dir(at, below[i], create, why, seen.view());
+		close(at);
+		if (fd < 0)
+			return -1;
+		at = fd;
+	}
+	return at;
+}
+
+bool open_record(bool create, Buf &why)
+{
+	long n;
+	const char *session = getenv("PACIFICA_SESSION");
+	struct stat st;
+	if (record.pending < 0 && session && to_number(session, n) && n > 2 && n < 1024 &&
+	    fstat(n, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 0)
+		record.pending = n;
+	if (record.fd >= 0)
+		return true;
+	Buf dir;
+	int at = state_dir(create, why, dir);
+	record.path.clear();
+	if (dir.n)
+		record.path.add(dir.view()).add("/record");
+	if (at < 0)
+		return false;
+	int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+	int fd = openat(at, "record", flags | O_RDWR | O_APPEND | (create ? O_CREAT : 0), 0600);
+	record.writable = fd >= 0;
+	if (fd < 0 && (errno == EACCES || errno == EROFS))
+		fd = openat(at, "record", flags | O_RDONLY);
+	if (fd < 0 && errno == ENOENT) {
+		close(at);
+		return false;
+	}
+	// Not a link, a FIFO, a file of another's or one with another name.
+	if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid() || st.st_nlink != 1) {
+		if (fd >= 0)
+			close(fd);
+		shown(why, record.path.view());
+		why.add(" is not a regular file of yours, so no game can be remembered");
+		record.writable = false;
+		close(at);
+		return false;
+	}
+	record.fd = fd;
+	close(at);
+	return true;
+}

@@ -1,0 +1,415 @@
+// The game shell's commands: a program of the game run and judged, the
+// bridge over the step played outside the game, the step map, the view
+// that the prompt shows, a note of a hint, and leaving.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine.hpp"
+
+namespace {
+
+constexpr std::string_view not_counted = "The programs judge the directory they run in; this run was not counted. Your game is in ";
+constexpr std::string_view no_stronghold =
+    "No stronghold has been built in this game yet, so this does not count: first read the alert file and "
+    "confirm it with confirm_shellwatch_message.";
+constexpr std::string_view wrong_word = "confirm_shellwatch_message: give it the 10th word of the message in the alert file\n";
+constexpr std::string_view confirmed =
+    "Message confirmed.  The confirmation, and what comes of it, are played\n"
+    "outside this game; here the story goes on as if you had confirmed it, been\n"
+    "caught by the Grob and escaped from their stronghold.  That stronghold now\n"
+    "stands in your playing directory, starting at yklim_yaw.\n";
+constexpr std::string_view still_stands =
+    "The Grob stronghold you escaped from still stands in your playing\ndirectory, starting at yklim_yaw.\n";
+constexpr std::string_view not_again =
+    "You have escaped from the Grob stronghold once already in this game;\nit is not built again.\n";
+constexpr std::string_view no_game = "this shell plays no game that the record knows";
+
+// The game and its state, from the record, for the shell that plays it.
+bool the_game(Game &g)
+{
+	Buf why;
+	open_record(false, why);
+	long number = game_number();
+	return number > 0 && find_game(record, number, g);
+}
+
+// Whether the working directory is the game's.
+bool here(const Game &g)
+{
+	Buf dir;
+	struct stat a, b;
+	return unescape(dir, g.dir.view()) && stat(".", &a) == 0 && stat(dir.p, &b) == 0 && a.st_dev == b.st_dev &&
+	       a.st_ino == b.st_ino;
+}
+
+void shown_dir(Buf &to, const Game &g)
+{
+	Buf dir;
+	unescape(dir, g.dir.view());
+	shown(to, dir.view());
+}
+
+// Reads both pipes to their ends.
+void drain(int out, int err, Buf &o, Buf &e)
+{
+	struct pollfd p[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+	Buf *to[2] = {&o, &e};
+	int open = 2;
+	while (open > 0) {
+		if (poll(p, 2, -1) < 0) {
+			if (errno == EINTR)
+				continue;
+			return;
+		}
+		for (int i = 0; i < 2; i++) {
+			if (p[i].fd < 0 || !(p[i].revents & (POLLIN | POLLHUP | POLLERR)))
+				continue;
+			char b[4096];
+			ssize_t n = read(p[i].fd, b, sizeof b);
+			if (n > 0) {
+				to[i]->add(std::string_view(b, n));
+			} else if (n == 0 || errno != EINTR) {
+				close(p[i].fd);
+				p[i].fd = -1;
+				open--;
+			}
+		}
+	}
+}
+
+// Runs the program with the player's arguments and no environment, its
+// output captured; its wait status, or -1.
+int spawn(const char *path, char **args, Buf &o, Buf &e)
+{
+	int out[2], errp[2];
+	if (pipe2(out, O_CLOEXEC) != 0 || pipe2(errp, O_CLOEXEC) != 0)
+		return -1;
+	posix_spawn_file_actions_t fa;
+	posix_spawnattr_t attr;
+	posix_spawn_file_actions_init(&fa);
+	posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+	posix_spawn_file_actions_adddup2(&fa, errp[1], 2);
+	posix_spawnattr_init(&attr);
+	// The signals this program set aside while the game's program runs
+	// are the program's again, as the player's shell left them.
+	sigset_t def, none;
+	sigemptyset(&def);
+	sigemptyset(&none);
+	for (int sig : {SIGINT, SIGQUIT, SIGPIPE, SIGXFSZ}) {
+		struct sigaction old, ign = {};
+		ign.sa_handler = SIG_IGN;
+		sigaction(sig, &ign, &old);
+		if (old.sa_handler == SIG_DFL)
+			sigaddset(&def, sig);
+	}
+	posix_spawnattr_setsigdefault(&attr, &def);
+	posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+	char *no_env[] = {nullptr};
+	pid_t pid;
+	int failed = posix_spawn(&pid, path, &fa, &attr, args, no_env);
+	posix_spawn_file_actions_destroy(&fa);
+	posix_spawnattr_destroy(&attr);
+	close(out[1]);
+	close(errp[1]);
+	if (failed) {
+		close(out[0]);
+		close(errp[0]);
+		errno = failed;
+		return -1;
+	}
+	drain(out[0], errp[0], o, e);
+	int status;
+	while (waitpid(pid, &status, 0) < 0)
+		if (errno != EINTR)
+			return -1;
+	return status;
+}
+
+}  // namespace
+
+long game_number()
+{
+	long n;
+	const char *e = getenv("PACIFICA_GAME");
+	return e && to_number(e, n) ? n : 0;
+}
+
+bool hints_on()
+{
+	const char *e = getenv("PACIFICA_HINTS");
+	return !e || std::string_view(e) != "off";
+}
+
+void duration(Buf &to, long s)
+{
+	if (s < 60) {
+		to.add("less than a minute");
+	} else if (s < 120) {
+		to.add("1 minute");
+	} else if (s < 3600) {
+		to.num(s / 60).add(" minutes");
+	} else {
+		to.num(s / 3600).add(" h ");
+		if (s % 3600 / 60 < 10)
+			to.add('0');
+		to.num(s % 3600 / 60).add(" min");
+	}
+}
+
+// The command that comes back to the game in dir.
+void back_command(Buf &to, std::string_view dir)
+{
+	const char *home = getenv("HOME");
+	struct stat a, b;
+	Buf mine;
+	if (home && home[0] == '/')
+		mine.add(home).add("/pacifica");
+	if (mine.n && stat(mine.p, &a) == 0 && stat(Buf().add(dir).p, &b) == 0 && a.st_dev == b.st_dev &&
+	    a.st_ino == b.st_ino) {
+		to.add("pacifica");
+		return;
+	}
+	to.add("pacifica ");
+	quoted(to, dir);
+}
+
+void next_line(const Game &g)
+{
+	int on = g.on();
+	if (on < story::nsteps) {
+		tell(story::steps[on].next);
+		return;
+	}
+	Buf dir, back, b;
+	unescape(dir, g.dir.view());
+	back_command(back, dir.view());
+	b.add("The game is finished: all ").num(g.ndone()).add(" steps are done, in ");
+	duration(b, g.active);
+	b.add(" of play. To play again, leave and type: pacifica --new");
+	b.add(back.view().substr(8));
+	tell(b.view());
+}
+
+int cmd_run(int argc, char **argv)
+{
+	if (argc < 2 || step_of_program(argv[1]) < 0)
+		die("usage: pacifica-record run PROGRAM [ARG...]", 2);
+	std::string_view program = argv[1];
+	Game g;
+	bool have = the_game(g), counted = have && here(g);
+	Buf path, o, e;
+	path.add(libexec.view()).add('/').add(program);
+	argv[1] = path.p;
+	int status = spawn(path.p, argv + 1, o, e);
+	if (status < 0) {
+		Buf b;
+		b.add("cannot run ").add(path.view()).add(": ").add(strerror(errno));
+		die(b.view(), 127);
+	}
+	show(1, o.view());
+	bool broken = !write_all(2, e.view()) && errno == EPIPE;
+	if (WIFSIGNALED(status)) {
+		// Killed: no answer to record; the shell sees the same end.
+		signal(WTERMSIG(status), SIG_DFL);
+		raise(WTERMSIG(status));
+		return 128 + WTERMSIG(status);
+	}
+	status = WEXITSTATUS(status);
+	int answer = answer_of(program, status, o.view());
+	std::string_view key = answer >= 0 ? story::answers[answer].key : "other";
+	if (!have) {
+		if (game_number() > 0)
+			warn(no_game);
+	} else if (!counted) {
+		Game now;
+		record_event(record, g.number, "outside", program, now);
+		Buf b;
+		b.add(not_counted);
+		shown_dir(b, g);
+		b.add('.');
+		tell(b.view());
+	} else if (record_event(record, g.number, program, key, g)) {
+		bool completes = answer >= 0 && story::answers[answer].done;
+		int step = step_of_program(program);
+		if (completes && g.done[step] < 0)
+			tell(no_stronghold);
+		else if (completes)
+			next_line(g);
+	}
+	if (broken) {
+		signal(SIGPIPE, SIG_DFL);
+		raise(SIGPIPE);
+	}
+	return status;
+}
+
+int cmd_bridge(int argc, char **argv)
+{
+	Game g;
+	if (!the_game(g))
+		die(no_game);
+	Buf word;
+	if (argc == 2)
+		for (const char *c = argv[1]; *c; c++)
+			word.add(*c >= 'A' && *c <= 'Z' ? char(*c - 'A' + 'a') : *c);
+	if (argc != 2 || word.view() != story::word) {
+		Game now;
+		record_event(record, g.number, "word", "", now);
+		err(wrong_word);
+		return 1;
+	}
+	Buf dir;
+	unescape(dir, g.dir.view());
+	int bridge = step_index("bridge");
+	if (g.done[bridge] >= 0) {
+		Buf s;
+		s.add(dir.view()).add('/').add(story::stronghold).add('/');
+		struct stat st;
+		out(stat(s.p, &st) == 0 && S_ISDIR(st.st_mode) ? still_stands : not_again);
+		return 0;
+	}
+	// Built inside the playing directory as it stands, through no link.
+	int at = open(dir.p, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+	if (at < 0) {
+		Buf b;
+		b.add("confirm_shellwatch_message: your playing directory ");
+		shown(b, dir.view());
+		b.add(" is gone\n");
+		err(b.view());
+		return 1;
+	}
+	std::string_view rest = story::stronghold;
+	Buf part, so_far;
+	while (!rest.empty()) {
+		size_t slash = rest.find('/');
+		part.clear();
+		part.add(rest.substr(0, slash));
+		rest = slash == rest.npos ? std::string_view() : rest.substr(slash + 1);
+		so_far.add(so_far.n ? "/" : "").add(part.view());
+		if (mkdirat(at, part.p, 0777) != 0 && errno != EEXIST) {
+			Buf b;
+			b.add("confirm_shellwatch_message: cannot create directory '").add(so_far.view()).add("': ");
+			b.add(strerror(errno)).add('\n');
+			err(b.view());
+			return 1;
+		}
+		int next = openat(at, part.p, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+		close(at);
+		if (next < 0) {
+			Buf b;
+			b.add("confirm_shellwatch_message: ").add(so_far.view()).add(" is in the way of the stronghold; move it aside\n");
+			err(b.view());
+			return 1;
+		}
+		at = next;
+	}
+	close(at);
+	record_event(record, g.number, "bridge", "", g);
+	out(confirmed);
+	next_line(g);
+	return 0;
+}
+
+void steps_map(Buf &b, const Game &g)
+{
+	int on = g.on();
+	b.add("The steps of the story; * marks those done, > the one you are on:\n");
+	for (int i = 0; i < story::nsteps; i++) {
+		const story::Step &s = story::steps[i];
+		b.add("  ").add(g.done[i] >= 0 ? '*' : i == on ? '>' : ' ').add(' ').add(s.command);
+		if (s.command.size() > 11)
+			b.add("\n                ");
+		else
+			b.add(std::string_view("            ", 12 - s.command.size()));
+		b.add(s.map).add('\n');
+	}
+	if (on == story::nsteps)
+		b.add("Every step is done: the game is finished.\n");
+}
+
+int cmd_steps()
+{
+	Game g;
+	the_game(g);
+	Buf b;
+	steps_map(b, g);
+	out(b.view());
+	return 0;
+}
+
+// For the prompt: the step the player is on, the last answer and the runs
+// since the last step, whether that answer calls for a nudge to the
+// hints, and the directory of the game as the record holds it.
+int cmd_view()
+{
+	Game g;
+	if (!the_game(g))
+		return 1;
+	int on = g.on();
+	std::string_view last = g.last;
+	size_t colon = last.find(':');
+	int answer = -1;
+	for (int i = 0; colon != last.npos && i < story::nanswers; i++)
+		if (story::answers[i].program == last.substr(0, colon) && story::answers[i].key == last.substr(colon + 1))
+			answer = i;
+	int step = colon == last.npos ? -1 : step_of_program(last.substr(0, colon));
+	bool nudge = step >= 0 && (answer < 0 || !story::answers[answer].done || g.done[step] < 0) &&
+	             last != "celebrate:planted";
+	Buf b;
+	b.add(on < story::nsteps ? story::steps[on].name : "finished").add(' ').add(g.last).add(' ').num(g.runs);
+	b.add(' ').add(nudge ? '1' : '0').add(' ').add(g.dir.view()).add('\n');
+	out(b.view());
+	return 0;
+}
+
+// A hint asked for; or, for the walkthrough, which keeps a record of its
+// own, a game begun in the working directory, its number said.
+int cmd_note(int argc, char **argv)
+{
+	Game g;
+	std::string_view what = argc == 2 ? argv[1] : "";
+	if (what == "begun" && getenv("PACIFICA_RECORD_DIR")) {
+		Buf why, esc;
+		char cwd[4096];
+		if (!open_record(true, why) || !getcwd(cwd, sizeof cwd))
+			die(why.n ? why.view() : "cannot begin a game here");
+		escape(esc, cwd);
+		if (!record_event(record, 0, "begun", esc.view(), g))
+			die("cannot begin a game here");
+		out(Buf().num(g.number).add('\n').view());
+		return 0;
+	}
+	if (what != "hint")
+		die("usage: pacifica-record note hint", 2);
+	if (the_game(g))
+		record_event(record, g.number, "hint", "", g);
+	return 0;
+}
+
+int cmd_leave()
+{
+	Game g;
+	if (!the_game(g))
+		return 0;
+	record_event(record, g.number, "left", "", g);
+	Buf dir, back, b;
+	unescape(dir, g.dir.view());
+	back_command(back, dir.view());
+	b.add(g.on() == story::nsteps ? "Your finished game is kept in " : "Your game is kept in ");
+	shown(b, dir.view());
+	if (g.on() == story::nsteps)
+		b.add("; 'pacifica --new").add(back.view().substr(8)).add("' starts a new one.\n");
+	else
+		b.add("; '").add(back.view()).add("' goes on from there.\n");
+	show(1, b.view());
+	return 0;
+}

@@ -1,0 +1,398 @@
+// Starting a game: the playing directory found, refused in one line, or
+// its game begun or resumed in the record; the welcome; then the game
+// shell, bash on the game's start-up file.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "engine.hpp"
+
+namespace {
+
+constexpr std::string_view usage_text = "usage: pacifica [--no-hints] [DIR]\n"
+                                        "       pacifica --new [--yes] [--no-hints] [DIR]\n"
+                                        "       pacifica --report [--csv] [PLACE...]\n"
+                                        "       pacifica --walkthrough | --help | --version\n";
+// The longest name of a playing directory, escaped, that a line of the
+// record takes.
+constexpr size_t dir_bound = 2048;
+
+[[noreturn]] void usage_error(std::string_view what, std::string_view arg)
+{
+	Buf b;
+	b.add("pacifica: ").add(what).add(arg).add('\n').add(usage_text);
+	err(b.view());
+	exit(2);
+}
+
+[[noreturn]] void refuse(std::string_view before, std::string_view name, std::string_view after)
+{
+	Buf b;
+	b.add(before);
+	shown(b, name);
+	b.add(after);
+	die(b.view());
+}
+
+// The machine's settings, by a teacher: "hints = off" turns hints off in
+// every game.  Lines that are not a setting are ignored.
+bool hints_off_here()
+{
+	int fd = open(conf.p, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+	struct stat st;
+	if (fd < 0)
+		return false;
+	Buf text, line;
+	char b[4096];
+	if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+		for (ssize_t n; text.n < (1 << 20) && (n = read(fd, b, sizeof b)) > 0;)
+			text.add(std::string_view(b, n));
+	close(fd);
+	for (char c : text.view()) {
+		if (c == '\n') {
+			if (line.view() == "hints=off")
+				return true;
+			line.clear();
+		} else if (c != ' ' && c != '\t' && c != '\r') {
+			line.add(c);
+		}
+	}
+	return line.view() == "hints=off";
+}
+
+// yesno: asks on a terminal; anywhere else the answer is no.
+bool yesno(std::string_view question)
+{
+	if (!isatty(0))
+		return false;
+	Buf q;
+	q.add(question).add(" [y/N] ");
+	err(q.view());
+	char c = 0, first = 0;
+	while (read(0, &c, 1) == 1 && c != '\n')
+		if (!first)
+			first = c;
+	return first == 'y' || first == 'Y';
+}
+
+// Makes path and the directories above it that are missing, or, failing,
+// leaves none of them behind.
+void make_dir(const char *path, std::string_view name)
+{
+	Buf p;
+	p.add(path);
+	char *made[256];
+	int n = 0;
+	struct stat st;
+	while (n < 256 && lstat(p.p, &st) != 0) {
+		made[n++] = strdup(p.p);
+		char *slash = strrchr(p.p, '/');
+		if (!slash || slash == p.p)
+			break;
+		*slash = '\0';
+	}
+	for (int i = n - 1; i >= 0; i--) {
+		if (mkdir(made[i], 0777) != 0 && errno != EEXIST) {
+			int why = errno;
+			for (int j = i + 1; j < n; j++)
+				rmdir(made[j]);
+			refuse("cannot make ", name, Buf().add(": ").add(strerror(why)).view());
+		}
+	}
+}
+
+// Root plays only where nobody else could lay links for the programs to
+// write through: in a directory of root's own, below one of root's own.
+bool owned_by_root(const char *path)
+{
+	Buf p;
+	p.add(path);
+	struct stat st;
+	while (lstat(p.p, &st) != 0) {
+		char *slash = strrchr(p.p, '/');
+		if (!slash)
+			return false;
+		*(slash == p.p ? slash + 1 : slash) = '\0';
+	}
+	return stat(p.p, &st) == 0 && st.st_uid == 0;
+}
+
+bool has_entries()
+{
+	int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	DIR *d = fd >= 0 ? fdopendir(fd) : nullptr;
+	bool any = false;
+	while (d && !any)
+		if (struct dirent *e = readdir(d))
+			any = strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0;
+		else
+			break;
+	if (d)
+		closedir(d);
+	return any;
+}
+
+void welcome(const Game &g, std::string_view game, std::string_view back, bool fresh)
+{
+	Buf b;
+	if (fresh) {
+		out("Welcome to Pacifica, a story played with the commands of your shell.\n");
+		show(1, b.add("Your playing directory is ").add(game).add(".\n").view());
+	} else if (g.on() == story::nsteps) {
+		show(1, b.add("Welcome back to Pacifica.  Your game in ").add(game).add(" is finished.\n").view());
+	} else {
+		show(1, b.add("Welcome back to Pacifica.  Your game is in ").add(game).add(", as you left it.\n").view());
+		b.clear();
+		b.num(g.ndone()).add(" of ").num(story::nsteps).add(" steps done.\n");
+		b.add(story::steps[g.on()].next).add('\n');
+		out(b.view());
+	}
+	b.clear();
+	b.add('\n');
+	steps_map(b, g);
+	b.add("'steps' shows them again, 'hint' helps when you are stuck, 'help' lists the\n");
+	out(b.view());
+	b.clear();
+	show(1, b.add("game's commands and 'exit' leaves; '").add(back).add("' comes back later.\n").view());
+	b.clear();
+	if (fresh)
+		out("Type 'prologue' to begin.\n");
+	else
+		show(1, b.add("To start over: pacifica --new").add(back.substr(8)).add('\n').view());
+}
+
+// Where the record lies, or why none does, before a refusal can make it.
+void take_over_if_new(Buf &why)
+{
+	struct stat st;
+	if (record.fd >= 0 && (fstat(record.fd, &st) != 0 || st.st_size > 0))
+		return;
+	Buf dir, none;
+	int at = state_dir(false, none, dir);
+	if (at < 0)
+		return;
+	bool old = faccessat(at, "journal", F_OK, AT_SYMLINK_NOFOLLOW) == 0 || faccessat(at, "games", F_OK, AT_SYMLINK_NOFOLLOW) == 0;
+	close(at);
+	if (!old || (record.fd < 0 && !open_record(true, why)))
+		return;
+	if (record.writable && (at = state_dir(false, none, dir)) >= 0) {
+		take_over(record, at);
+		close(at);
+	}
+}
+
+}  // namespace
+
+int cmd_play(int argc, char **argv)
+{
+	bool new_game_wanted = false, yes = false, no_hints = false;
+	const char *arg = nullptr;
+	int nargs = 0;
+	const char *extra = nullptr;
+	for (int i = 1; i < argc; i++) {
+		std::string_view a = argv[i];
+		if (a == "--") {
+			for (i++; i < argc; i++, nargs++)
+				nargs ? (void)(extra = extra ? extra : argv[i]) : (void)(arg = argv[i]);
+			break;
+		}
+		if (a == "--new")
+			new_game_wanted = true;
+		else if (a == "--yes")
+			yes = true;
+		else if (a == "--no-hints")
+			no_hints = true;
+		else if (a.size() > 1 && a[0] == '-')
+			usage_error("unknown option: ", a);
+		else if (nargs++ == 0)
+			arg = argv[i];
+		else if (!extra)
+			extra = argv[i];
+	}
+	if (extra)
+		usage_error("unexpected argument: ", extra);
+	if (yes && !new_game_wanted)
+		usage_error("--yes goes with --new", "");
+	if (getenv("PACIFICA_GAME")) {
+		Buf why;
+		Game g;
+		open_record(false, why);
+		if (game_number() > 0 && find_game(record, game_number(), g)) {
+			Buf dir;
+			unescape(dir, g.dir.view());
+			refuse("you are already in the game, in ", dir.view(), "; 'exit' leaves it");
+		}
+		die("you are already in a game; 'exit' leaves it");
+	}
+	bool hints = !no_hints && !hints_off_here();
+	for (std::string_view p : story::programs) {
+		Buf path;
+		path.add(libexec.view()).add('/').add(p);
+		if (access(path.p, X_OK) != 0)
+			die(Buf().add("the game's program ").add(p).add(" is missing from ").add(libexec.view()).view());
+	}
+
+	Buf dir;
+	if (arg) {
+		dir.add(arg);
+	} else {
+		const char *home = getenv("HOME");
+		if (!home || !*home)
+			die("HOME is not set; name the playing directory: pacifica DIR");
+		if (home[0] != '/')
+			die("HOME is not an absolute path; name the playing directory: pacifica DIR");
+		dir.add(home).add("/pacifica");
+	}
+	Buf shown_name;
+	shown(shown_name, dir.view());
+	if (dir.n == 0)
+		die("the playing directory cannot be an empty name");
+	if (dir.n >= 4096)
+		die("the name of the playing directory is too long");
+	// A relative name is never an option, nor found through CDPATH.
+	if (dir.p[0] != '/') {
+		Buf rel;
+		rel.add("./").add(dir.view());
+		dir.clear();
+		dir.add(rel.view());
+	}
+
+	Buf why;
+	if (!open_record(false, why) && why.n && arg)
+		warn(why.add("; playing on").view());
+	take_over_if_new(why);
+
+	struct stat st;
+	bool root = geteuid() == 0;
+	if (lstat(dir.p, &st) == 0) {
+		if (stat(dir.p, &st) != 0 || !S_ISDIR(st.st_mode))
+			refuse("", shown_name.view(), " is not a directory; give a new or empty one");
+		if (access(dir.p, R_OK | X_OK) != 0)
+			refuse("cannot read the directory ", shown_name.view(), "");
+		if (root && st.st_uid != 0)
+			refuse("", shown_name.view(), " belongs to another user; root plays only in a directory of its own");
+	} else {
+		if (root && !owned_by_root(dir.p))
+			refuse("", shown_name.view(),
+			       " would lie in a directory of another user's; root plays only in a directory of its own");
+		make_dir(dir.p, shown_name.view());
+	}
+	if (chdir(dir.p) != 0)
+		refuse("cannot enter ", shown_name.view(), "");
+	char cwd[PATH_MAX];
+	if (!getcwd(cwd, sizeof cwd))
+		refuse("cannot enter ", shown_name.view(), "");
+	Buf game, escaped;
+	shown(game, cwd);
+	escape(escaped, cwd);
+	if (escaped.n > dir_bound)
+		die("the name of the playing directory is too long to be recorded");
+
+	Game g;
+	bool known = find_dir(record, escaped.view(), g);
+	if (has_entries() && !known)
+		refuse("", shown_name.view(), " is not empty and holds no game of pacifica's; give a new or empty directory");
+	if (new_game_wanted && known && !yes) {
+		if (!isatty(0))
+			refuse("the game in ", cwd, " is set aside only when asked: add --yes");
+		if (!yesno(Buf().add("Set the game in ").add(game.view()).add(" aside and begin a new one?").view()))
+			refuse("the game in ", cwd, " is kept as it was");
+	}
+
+	// The session's own record, in memory, for what the record in the home
+	// cannot take; it goes when the game shell does.
+	if (record.pending < 0 && !record.witnessed) {
+		record.pending = memfd_create("pacifica-session", 0);
+		if (record.pending >= 0)
+			setenv("PACIFICA_SESSION", Buf().num(record.pending).p, 1);
+	}
+	Buf none;
+	if (!open_record(true, none) && none.n && !why.n && arg)
+		warn(none.add("; playing on").view());
+
+	if (new_game_wanted && known) {
+		Buf aside;
+		for (int n = 1;; n++) {
+			aside.clear();
+			aside.add(cwd).add('.').num(n);
+			if (lstat(aside.p, &st) != 0)
+				break;
+		}
+		if (chdir("/") != 0 || renameat2(AT_FDCWD, cwd, AT_FDCWD, aside.p, RENAME_NOREPLACE) != 0)
+			refuse("cannot set the game in ", cwd, " aside");
+		Buf esc_aside, shown_aside;
+		escape(esc_aside, aside.view());
+		record_event(record, g.number, "aside", esc_aside.view(), g, escaped.view());
+		shown(shown_aside, aside.view());
+		show(1, Buf().add("The game in ").add(game.view()).add(" is set aside in ").add(shown_aside.view()).add(".\n").view());
+		if (mkdir(cwd, 0777) != 0)
+			refuse("cannot make ", cwd, " again");
+		if (chdir(cwd) != 0)
+			refuse("cannot enter ", cwd, "");
+		known = false;
+	}
+	if (known)
+		record_event(record, g.number, "resumed", "", g);
+	else if (!record_event(record, 0, "begun", escaped.view(), g))
+		new_game(g, 1, escaped.view(), time(nullptr));
+
+	Buf back;
+	back_command(back, cwd);
+	welcome(g, game.view(), back.view(), !known);
+
+	// What the game shell keeps.
+	char self[PATH_MAX];
+	ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+	self[n > 0 ? n : 0] = '\0';
+	setenv("PACIFICA_RECORDER", self, 1);
+	setenv("PACIFICA_GAME", Buf().num(g.number).p, 1);
+	setenv("PACIFICA_HINTS", hints ? "on" : "off", 1);
+	setenv("PACIFICA_BACK", back.p, 1);
+	setenv("PACIFICA_LIBEXEC", libexec.p, 1);
+	setenv("PACIFICA_SHARE", share.p, 1);
+	int on = g.on();
+	Buf view;
+	view.add(on < story::nsteps ? story::steps[on].name : "finished").add(' ').add(g.last).add(' ').num(g.runs);
+	setenv("PACIFICA_VIEW", view.p, 1);
+	Buf rc;
+	rc.add(share.view()).add("/gamerc.bash");
+	if (access(rc.p, R_OK) != 0)
+		die(Buf().add(rc.view()).add(": ").add(strerror(errno)).view());
+	// Without PATH, bash would hand the game its own default, which ends in
+	// the current directory.  In POSIX mode bash would skip the start-up
+	// file; the game shell sets it again once it has started.
+	if (!getenv("PATH"))
+		setenv("PATH", "/usr/local/bin:/usr/bin:/bin", 1);
+	if (const char *posix = getenv("POSIXLY_CORRECT")) {
+		setenv("PACIFICA_POSIXLY_CORRECT", posix, 1);
+		unsetenv("POSIXLY_CORRECT");
+	}
+	if (record.fd >= 0)
+		close(record.fd);
+	// What bash says of the terminal as it starts is none of the player's
+	// business: standard error is put aside until the start-up file takes
+	// it back.  Closed, it stays closed.
+	unsetenv("PACIFICA_STDERR");
+	int saved = fcntl(2, F_DUPFD, 10);
+	if (saved >= 0) {
+		int null = open("/dev/null", O_WRONLY);
+		if (null < 0 || dup2(null, 2) < 0)
+			die("standard error: cannot put it aside");
+		close(null);
+		setenv("PACIFICA_STDERR", Buf().num(saved).p, 1);
+	}
+	const char *args[] = {"bash", "--rcfile", rc.p, "-i", "-s", nullptr};
+	execv("/bin/bash", const_cast<char **>(args));
+	int why_exec = errno;
+	if (saved >= 0)
+		dup2(saved, 2);
+	die(Buf().add("/bin/bash: ").add(strerror(why_exec)).view());
+}

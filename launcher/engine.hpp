@@ -122,8 +122,10 @@ void each_game(int fd, void (*fn)(const Game &, void *), void *ctx, long &skippe
 bool lock(int fd);
 void unlock(int fd);
 
-// The record of the player, opened by recorder.cpp.
+// The record of the player, opened by recorder.cpp; whether the class
+// record was there to open and refused.
 extern Record record;
+extern bool class_refused;
 // Where the recorder's programs and files lie, found from its own place.
 extern Buf libexec, share, conf;
 

@@ -266,6 +266,8 @@ int cmd_play(int argc, char **argv)
 	}
 
 	Buf why;
+	if (class_refused)
+		warn("the class record " PACIFICA_CLASS_RECORD " is not as the recorder left it; this game is kept in your home");
 	if (!open_record(false, why) && why.n && arg)
 		warn(why.add("; playing on").view());
 	take_over_if_new(why);

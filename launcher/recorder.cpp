@@ -23,6 +23,7 @@
 
 Record record;
 Buf libexec, share, conf;
+bool class_refused;
 
 namespace {
 
@@ -120,7 +121,7 @@ int main(int argc, char **argv)
 	gid_t gid = getgid(), egid = getegid();
 	if (egid != gid) {
 		if (!getenv("PACIFICA_RECORD_DIR"))
-			open_class(uid, egid);
+			class_refused = !open_class(uid, egid);
 		drop_privilege(gid);
 	}
 	restore_environment();

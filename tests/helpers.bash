@@ -94,8 +94,10 @@ run_level() {
 # Compares the bytes of file $1 with $2, showing both on a difference.
 same_bytes() {
 	printf '%s' "$2" >"$T/want"
-	cmp -s "$T/want" "$1" && return
-	printf 'want:\n%s\ngot:\n%s\n' "$(cat -A "$T/want")" "$(cat -A "$1")" >&2
+	# Read once: $1 may be a pipe.
+	cat "$1" >"$T/got"
+	cmp -s "$T/want" "$T/got" && return
+	printf 'want:\n%s\ngot:\n%s\n' "$(cat -A "$T/want")" "$(cat -A "$T/got")" >&2
 	return 1
 }
 

@@ -267,3 +267,117 @@ each judge the directory they run in.\n'
 	[ "$(awk 'length > 50' "$T/shown" | wc -l)" = 0 ]; [ "$(wc -l <"$T/shown")" -gt 13 ]
 	[ "$(tr -s ' \n' '  ' <"$T/shown")" = "$(printf '%s' "$openings" | tr -s ' \n' '  ')" ]
 }
+
+@test "after a run in a pipe, a subshell, a command substitution or the background, the next prompt shows it" {
+	for run in 'prologue | cat' '( prologue )' 'x=$(prologue)' 'prologue & wait' 'sh -c "exit 0"; prologue >/dev/null'; do
+		play=$top/f$((++n)); game "$play" <<<"$run"
+		grep -q "^\[pacifica: resettle\] " "$T/err" || { echo "after '$run'" >&2; cat "$T/err" >&2; return 1; }
+	done
+}
+
+# open_game DIR: a game shell in DIR that reads its commands from fd 7,
+# typed with type_in; close_game ends it.
+open_game() {
+	mkfifo "$T/in"
+	(cd "$top" && exec env -u XDG_STATE_HOME -u PACIFICA_GAME HOME="$home" "$PACIFICA" "$1" <"$T/in" >"$T/open.out" 2>"$T/open.err") &
+	open_pid=$!
+	exec 7>"$T/in"
+}
+type_in() { printf '%s\n' "$@" >&7; }
+close_game() { exec 7>&-; wait "$open_pid" || :; rm -f "$T/in"; }
+
+@test "a second shell of the game sees the first one's progress; the stronghold is built once" {
+	open_game "$play"
+	game "$play" <<<"$(head -n 5 <<<"$whole_game"); confirm_shellwatch_message towards"
+	type_in ':' 'confirm_shellwatch_message towards'
+	close_game
+	grep -q '^\[pacifica: raze\] ' "$T/open.err"
+	grep -qxF 'The Grob stronghold you escaped from still stands in your playing' "$T/open.out"
+	[ "$(events | cut -f 2 | grep -c bridge)" = 1 ]
+}
+
+@test "set -e typed in the game does not end it at a program that says no" {
+	game "$play" <<<$'set -e\nresettle\necho "still here $?"'
+	grep -qx 'still here 1' "$T/out"
+	grep -qx 'pacifica: set -e would end the game at the first program that says no; it is off again' "$T/said"
+	[ "$(events | cut -f 2 | tail -n 1)" = left ]
+}
+
+@test "a shell that outlives --new of its game plays on in the set-aside game and records nothing into the new one" {
+	game "$play" <<<prologue
+	open_game "$play"
+	type_in ':'
+	game --new --yes "$play" </dev/null
+	type_in "mkdir Pacifica; mv Jean Pacifica/; resettle" "cd $play; prologue"
+	close_game
+	grep -qxF "The programs judge the directory they run in; this run was not counted. Your" "$T/open.err"
+	grep -qxF "game is in $play.1." "$T/open.err"
+	same_bytes <(events | grep -v '	left$') "$play"$'\tbegun\n'"$play"$'\tprologue\tbriefing\n'"$play"$'\tresumed\n'"$play.1"$'\taside\t'"$play"$'\n'"$play"$'\tbegun\n'"$play.1"$'\tresettle\thome\n'"$play.1"$'\toutside\tprologue\n'
+	game "$play.1" </dev/null; grep -qx '2 of 7 steps done.' "$T/out"
+}
+
+@test "emptying the playing directory, or deleting it, undoes no step" {
+	game "$play" <<<"$(head -n 3 <<<"$whole_game")"
+	rm -r "${play:?}"/*
+	game "$play" </dev/null; grep -qx '2 of 7 steps done.' "$T/out"
+	rm -r "$play"
+	game "$play" </dev/null; grep -qx '2 of 7 steps done.' "$T/out"; [ -d "$play" ]
+}
+
+@test "a write the record refuses is kept for the session, said once, and written at the next event that can" {
+	as=(); [ "$(id -u)" != 0 ] || { chown -R 65534:65534 "$top"; as=(setpriv --reuid=65534 --regid=65534 --clear-groups); }
+	mkfifo "$T/in"
+	(cd "$top" && exec "${as[@]}" env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$play" <"$T/in" >"$T/out" 2>"$T/err") &
+	exec 7>"$T/in"
+	echo prologue >&7
+	for i in $(seq 100); do grep -q $'\tprologue\t' "$journal" 2>/dev/null && break; sleep 0.1; done
+	chmod 444 "$journal"
+	printf '%s\n' 'mkdir Pacifica; mv Jean Pacifica/; resettle' 'duplicate' 'chmod 644 "$HOME/.local/state/pacifica/record"' 'duplicate' >&7
+	exec 7>&-; wait $! || :
+	[ "$(grep -c 'cannot write to' "$T/err")" = 1 ]
+	grep -qxF "pacifica: cannot write to $journal; this game is remembered only until you leave" "$T/err"
+	same_bytes <(events | cut -f 2-) $'begun\nprologue\tbriefing\nresettle\thome\nduplicate\tscared\nduplicate\tscared\nleft\n'
+}
+
+@test "root keeps its games only in a state directory of its own" {
+	[ "$(id -u)" = 0 ] || { game "$play" </dev/null; [ "$status" = 0 ]; return; }
+	mkdir -p "$top/theirs"; chown 65534:65534 "$top/theirs"
+	(cd "$top" && XDG_STATE_HOME=$top/theirs TMPDIR=$top/theirs HOME="$home" "$PACIFICA" "$play" <<<prologue) >"$T/out" 2>"$T/err"
+	grep -qxF "pacifica: $top/theirs belongs to another user, so no game can be remembered; playing on" "$T/err"
+	[ -f "$play/Jean" ]; [ -z "$(ls -A "$top/theirs")" ]
+	(cd "$top" && TMPDIR=$top/theirs "$PACIFICA" --walkthrough) >/dev/null; [ -z "$(ls -A "$top/theirs")" ]
+}
+
+# Fixtures that bring each program to each of its answers: PROGRAM KEY
+# SETUP.
+answers=(
+	'prologue briefing :' 'prologue unwritable mkdir Jean'
+	'resettle home mkdir Pacifica; printf %s "$jean" >Pacifica/Jean' 'resettle liar :'
+	'duplicate alert mkdir Pacifica Pacifica_Copy; printf %s "$jean" | tee Pacifica/Jean >Pacifica_Copy/Jean'
+	"duplicate unwritable mkdir Pacifica Pacifica_Copy $alert_name; printf %s \"\$jean\" | tee Pacifica/Jean >Pacifica_Copy/Jean"
+	'duplicate nojean :' 'duplicate scared mkdir Pacifica; printf %s "$jean" >Pacifica/Jean'
+	'duplicate symlink mkdir Pacifica Pacifica_Copy; printf %s "$jean" >Pacifica/Jean; ln -s ../Pacifica/Jean Pacifica_Copy/Jean'
+	'duplicate imperfect mkdir Pacifica Pacifica_Copy; printf %s "$jean" >Pacifica/Jean; echo x >Pacifica_Copy/Jean'
+	'raze victory :' "raze standing mkdir -p $stronghold"
+	'celebrate jailed mkdir jail; printf "%s\0" "$grob_record" >jail/.grob' 'celebrate planted :'
+	'celebrate nojail touch .grob' 'celebrate loose touch .grob; mkdir jail' 'celebrate wrong mkdir jail; echo x >jail/.grob'
+	'celebrate replanted mkdir jail' 'celebrate failed mkdir -p jail/.grob'
+	'retribute done mkdir indefinite_detention_center; printf "%s\0" "$grob_record" >indefinite_detention_center/.grob'
+	'retribute angry :' 'retribute wrong mkdir indefinite_detention_center; : >indefinite_detention_center/.grob'
+	'retribute readerror mkdir -p indefinite_detention_center/.grob'
+)
+
+@test "the story's table names every answer of every program, and every row of it is an answer a run gives" {
+	rec=$STAGE/libexec/pacifica-record
+	grep '^answer|' "$SOURCE_DIR/launcher/story.table" | cut -d '|' -f 2,3 | tr '|' ' ' | sort >"$T/rows"
+	for fixture in "${answers[@]}"; do
+		read -r program key setup <<<"$fixture"
+		d=$top/a$((++n)); mkdir -p "$d/game" "$d/record"
+		got=$(cd "$d/game" && eval "$setup" && export PACIFICA_RECORD_DIR=$d/record &&
+			PACIFICA_GAME=$("$rec" note begun) && export PACIFICA_GAME && { "$rec" run "$program" >/dev/null 2>&1 || :; } &&
+			"$rec" view | cut -d ' ' -f 2)
+		[ "$got" = "$program:$key" ] || { echo "'$setup' gave $program $got, not $key" >&2; return 1; }
+		echo "$program $key" >>"$T/given"
+	done
+	sort "$T/given" | diff "$T/rows" -
+}

@@ -95,9 +95,9 @@ run_level() {
 same_bytes() {
 	printf '%s' "$2" >"$T/want"
 	# Read once: $1 may be a pipe.
-	cat "$1" >"$T/got"
-	cmp -s "$T/want" "$T/got" && return
-	printf 'want:\n%s\ngot:\n%s\n' "$(cat -A "$T/want")" "$(cat -A "$T/got")" >&2
+	cat "$1" >"$T/bytes"
+	cmp -s "$T/want" "$T/bytes" && return
+	printf 'want:\n%s\ngot:\n%s\n' "$(cat -A "$T/want")" "$(cat -A "$T/bytes")" >&2
 	return 1
 }
 

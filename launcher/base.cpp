@@ -83,9 +83,7 @@ void say(std::string_view s) { write_all(say_fd(), s); }
 static size_t columns(int fd)
 {
 	struct winsize w;
-	if (!isatty(fd) || ioctl(fd, TIOCGWINSZ, &w) != 0)
-		return 0;
-	return w.ws_col;
+	return ioctl(fd, TIOCGWINSZ, &w) == 0 ? w.ws_col : 0;
 }
 
 void tell(std::string_view s)

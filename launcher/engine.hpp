@@ -72,6 +72,8 @@ struct Game {
 	char last[40] = "-";		// the last answer, PROGRAM:KEY
 	long runs = 0, hints = 0;	// since the last step done
 	long active = 0, sessions = 0, words = 0, outside = 0;
+	long asked = 0, about = -1;	// hints since the last run, on hint row about
+	unsigned long nudged = 0;	// the hint rows a nudge has pointed to
 	bool left = false;		// the last event was "left"
 	long games = 0;			// the games in the record so far
 	Game();
@@ -115,7 +117,7 @@ bool append(Record &r, std::string_view line);
 // appended, all under the record's lock; g is the new state.  The line
 // shows line_detail in place of detail where it is given.
 bool record_event(Record &r, long number, std::string_view event, std::string_view detail, Game &g,
-                  std::string_view line_detail = {});
+                  std::string_view line_detail = {}, void (*adjust)(Game &) = nullptr);
 // The latest state of every game of the record in fd, to fn, the most
 // recently played first; lines that are not the record's are counted.
 void each_game(int fd, void (*fn)(const Game &, void *), void *ctx, long &skipped);
@@ -134,12 +136,22 @@ int cmd_play(int argc, char **argv);
 int cmd_run(int argc, char **argv);
 int cmd_bridge(int argc, char **argv);
 int cmd_steps();
-int cmd_view();
+int cmd_view(int argc, char **argv);
 int cmd_leave();
 int cmd_note(int argc, char **argv);
 int cmd_report(int argc, char **argv);
+int cmd_hint();
+int cmd_help(int argc, char **argv);
 
-// Shared by the verbs.
+// The hint row for the situation the player is in, the game g in the
+// working directory or not; the step whose program a hint's $program
+// names.
+int situation(const Game &g, bool here, int &ready);
+
+// Shared by the verbs: the game of the shell and its state, from the
+// record; whether the working directory is the game's.
+bool the_game(Game &g);
+bool here(const Game &g);
 bool hints_on();
 long game_number();
 void back_command(Buf &to, std::string_view dir);

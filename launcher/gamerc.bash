@@ -2,18 +2,13 @@
 # the recorder has started or resumed the game and said the welcome.
 # Then the player's own ~/.bashrc, whose settings stay, though nothing in
 # it keeps the game's commands, its programs first on PATH and its prompt
-# from coming up.  Every name of the game's own begins with pacifica_.
+# from coming up.  The game's commands are the recorder's; each line here
+# costs bash more than a run of the recorder, so there are few.
 # shellcheck shell=bash
 
-# Standard error, which the recorder put aside while bash started.
-if [[ ${PACIFICA_STDERR-} == [0-9]* && ${PACIFICA_STDERR} != *[!0-9]* ]]; then
-	exec 2>&"$PACIFICA_STDERR" {PACIFICA_STDERR}>&-
-fi
-unset PACIFICA_STDERR
-pacifica_record=$PACIFICA_RECORDER pacifica_share=$PACIFICA_SHARE pacifica_libexec=$PACIFICA_LIBEXEC
-pacifica_dir=$PWD
-IFS=' ' read -r pacifica_on pacifica_seen <<<"${PACIFICA_VIEW-}"
-unset PACIFICA_RECORDER PACIFICA_SHARE PACIFICA_LIBEXEC PACIFICA_VIEW
+# Standard error, which the recorder put aside while bash started; the
+# game's own lines go there, whatever a command's standard error is.
+[ -z "${PACIFICA_SAY-}" ] || exec 2>&"$PACIFICA_SAY"
 
 # A Ctrl-C in a slow ~/.bashrc, or an exit in it, would otherwise end the
 # reading of this file, or the shell.
@@ -29,95 +24,37 @@ trap - INT
 # A shell that ends at the first program that says no is no game.
 set +e
 
-# The game's commands, read with aliases off, so that they win over any
-# function of the player's of the same name and none of the player's
-# aliases finds its way into them.  The recorder runs and judges each
-# program, and says the game's own lines where standard error went as
-# the shell started.
-if shopt -q expand_aliases; then pacifica_aliases=1; else pacifica_aliases=''; fi
-shopt -u expand_aliases
-unalias steps hint help confirm_shellwatch_message prologue resettle duplicate raze celebrate retribute 2>/dev/null
-exec {pacifica_say}>&2
-export PACIFICA_SAY=$pacifica_say
-prologue() { "$pacifica_record" run prologue "$@"; }
-resettle() { "$pacifica_record" run resettle "$@"; }
-duplicate() { "$pacifica_record" run duplicate "$@"; }
-raze() { "$pacifica_record" run raze "$@"; }
-celebrate() { "$pacifica_record" run celebrate "$@"; }
-retribute() { "$pacifica_record" run retribute "$@"; }
-confirm_shellwatch_message() { "$pacifica_record" bridge "$@"; }
-steps() { "$pacifica_record" steps; }
-# The hints are read when first asked for.
-hint() {
-	local aliases=''
-	! shopt -q expand_aliases || aliases=1
-	shopt -u expand_aliases
-	# shellcheck source=/dev/null
-	. "$pacifica_share/hints.bash"
-	[ -z "$aliases" ] || shopt -s expand_aliases
-	hint "$@"
-}
-help() {
-	if [ "$#" -gt 0 ]; then builtin help "$@"; return; fi
-	printf '%s\n' "The game's own commands:" \
-		'  steps                            the steps of the story, and where you are' \
-		'  hint                             a hint for where you are; again for more' \
-		"  help                             this list; help NAME gives bash's help" \
-		'  confirm_shellwatch_message WORD  confirms the alert, as it asks' \
-		'  exit                             leaves the game; pacifica comes back to it' \
-		'The programs prologue, resettle, duplicate, raze, celebrate and retribute' \
-		'each judge the directory they run in.'
-}
-[ -z "$pacifica_aliases" ] || shopt -s expand_aliases
-unset pacifica_aliases
+# None of the player's aliases may turn these into something else.
+unalias prologue resettle duplicate raze celebrate retribute confirm_shellwatch_message steps hint help 2>/dev/null
+prologue() { "$PACIFICA_RECORDER" run prologue "$@"; }
+resettle() { "$PACIFICA_RECORDER" run resettle "$@"; }
+duplicate() { "$PACIFICA_RECORDER" run duplicate "$@"; }
+raze() { "$PACIFICA_RECORDER" run raze "$@"; }
+celebrate() { "$PACIFICA_RECORDER" run celebrate "$@"; }
+retribute() { "$PACIFICA_RECORDER" run retribute "$@"; }
+confirm_shellwatch_message() { "$PACIFICA_RECORDER" bridge "$@"; }
+steps() { "$PACIFICA_RECORDER" steps; }
+hint() { "$PACIFICA_RECORDER" hint; }
+help() { "$PACIFICA_RECORDER" help "$@"; }
 
 # The prompt names the step the player is on, as the record says it after
-# whatever ran since the last prompt, here or in another shell of the game.
-# It is set after anything of the player's that runs before a prompt.  A
-# run whose answer is not yet right brings a word on the hints, once for
-# each situation.
-declare -gA pacifica_nudged=()
+# whatever ran since the last prompt, here or in another shell of the
+# game; the recorder said it for the first.  It is set after anything of
+# the player's that runs before a prompt.
 pacifica_prompt() {
-	local view last nudge dir IFS=$' \t\n'
-	if [ -n "${pacifica_fresh-}" ]; then
-		pacifica_fresh=''
-	elif view=$("$pacifica_record" view); then
-		read -r pacifica_on last pacifica_runs nudge dir <<<"$view"
-		if [ "$last $pacifica_runs" != "$pacifica_seen" ]; then
-			[ "$nudge" != 1 ] || [ "${PACIFICA_HINTS-}" != on ] || pacifica_nudge
-			pacifica_seen="$last $pacifica_runs"
-		fi
-	fi
-	[[ $- != *e* ]] || { set +e; printf '%s\n' "pacifica: set -e would end the game at the first program that says no; it is off again" >&"$pacifica_say"; }
-	PS1="[pacifica: $pacifica_on] \\w\\\$ "
+	[[ $- != *e* ]] || { set +e; echo "pacifica: set -e would end the game at the first program that says no; it is off again" >&"$PACIFICA_SAY"; }
+	[ -z "${pacifica_fresh-}" ] && PACIFICA_ON=$("$PACIFICA_RECORDER" view) || pacifica_fresh=
+	PS1="[pacifica: $PACIFICA_ON] \\w\\\$ "
 }
-pacifica_nudge() {
-	local situation IFS=$' \t\n'
-	pacifica_situation
-	situation=$REPLY
-	[ -z "${pacifica_nudged[$situation]-}" ] || return 0
-	pacifica_nudged[$situation]=1
-	printf '%s\n' "Stuck? Type 'hint'." >&"$pacifica_say"
-}
-# shellcheck source=/dev/null
-pacifica_situation() { . "$pacifica_share/hints.bash" && pacifica_situation; }
 pacifica_fresh=1
-if [ -z "${PROMPT_COMMAND+set}" ]; then PROMPT_COMMAND=()
-elif [[ ${PROMPT_COMMAND@a} != *a* ]]; then PROMPT_COMMAND=("${PROMPT_COMMAND[0]}")
-fi
 PROMPT_COMMAND+=(pacifica_prompt)
-pacifica_prompt
-
-[[ $pacifica_libexec == *:* ]] || PATH=$pacifica_libexec${PATH:+:$PATH}
+[[ $PACIFICA_LIBEXEC == *:* ]] || PATH=$PACIFICA_LIBEXEC${PATH:+:$PATH}
 
 # Leaving: the record's line and a word on how to come back.  A hangup
 # runs the EXIT trap by itself; an interactive shell would ignore a TERM,
 # and an exit from its trap would skip the EXIT trap.
-trap '"$pacifica_record" leave' EXIT
-trap '"$pacifica_record" leave; trap - EXIT; exit 143' TERM
+trap '"$PACIFICA_RECORDER" leave' EXIT
+trap '"$PACIFICA_RECORDER" leave; trap - EXIT; exit 143' TERM
 
-CDPATH='' builtin cd -- "$pacifica_dir" || :
-if [ -n "${PACIFICA_POSIXLY_CORRECT+set}" ]; then
-	export POSIXLY_CORRECT=$PACIFICA_POSIXLY_CORRECT
-	unset PACIFICA_POSIXLY_CORRECT
-fi
+CDPATH='' builtin cd -- "$PACIFICA_DIR" || :
+[ -z "${PACIFICA_POSIXLY_CORRECT+set}" ] || export POSIXLY_CORRECT=$PACIFICA_POSIXLY_CORRECT

@@ -33,24 +33,6 @@ constexpr std::string_view not_again =
     "You have escaped from the Grob stronghold once already in this game;\nit is not built again.\n";
 constexpr std::string_view no_game = "this shell plays no game that the record knows";
 
-// The game and its state, from the record, for the shell that plays it.
-bool the_game(Game &g)
-{
-	Buf why;
-	open_record(false, why);
-	long number = game_number();
-	return number > 0 && find_game(record, number, g);
-}
-
-// Whether the working directory is the game's.
-bool here(const Game &g)
-{
-	Buf dir;
-	struct stat a, b;
-	return unescape(dir, g.dir.view()) && stat(".", &a) == 0 && stat(dir.p, &b) == 0 && a.st_dev == b.st_dev &&
-	       a.st_ino == b.st_ino;
-}
-
 void shown_dir(Buf &to, const Game &g)
 {
 	Buf dir;
@@ -136,6 +118,24 @@ int spawn(const char *path, char **args, Buf &o, Buf &e)
 
 }  // namespace
 
+// The game and its state, from the record, for the shell that plays it.
+bool the_game(Game &g)
+{
+	Buf why;
+	open_record(false, why);
+	long number = game_number();
+	return number > 0 && find_game(record, number, g);
+}
+
+// Whether the working directory is the game's.
+bool here(const Game &g)
+{
+	Buf dir;
+	struct stat a, b;
+	return unescape(dir, g.dir.view()) && stat(".", &a) == 0 && stat(dir.p, &b) == 0 && a.st_dev == b.st_dev &&
+	       a.st_ino == b.st_ino;
+}
+
 long game_number()
 {
 	long n;
@@ -199,6 +199,31 @@ void next_line(const Game &g)
 	tell(b.view());
 }
 
+namespace {
+
+// The answer of the run being recorded, and whether the player is told
+// that hints are there: once for each situation of a game, after an
+// answer that is not yet right.
+int run_answer;
+bool nudge_now;
+
+void nudge_if_stuck(Game &g)
+{
+	nudge_now = false;
+	if (!hints_on() || std::string_view(g.last) == "celebrate:planted")
+		return;
+	if (run_answer >= 0 && story::answers[run_answer].done &&
+	    g.done[step_of_program(story::answers[run_answer].program)] >= 0)
+		return;
+	int ready, r = situation(g, true, ready);
+	if (g.nudged & (1UL << r))
+		return;
+	g.nudged |= 1UL << r;
+	nudge_now = true;
+}
+
+}  // namespace
+
 int cmd_run(int argc, char **argv)
 {
 	if (argc < 2 || step_of_program(argv[1]) < 0)
@@ -237,13 +262,15 @@ int cmd_run(int argc, char **argv)
 		shown_dir(b, g);
 		b.add('.');
 		tell(b.view());
-	} else if (record_event(record, g.number, program, key, g)) {
+	} else if (run_answer = answer, record_event(record, g.number, program, key, g, {}, nudge_if_stuck)) {
 		bool completes = answer >= 0 && story::answers[answer].done;
 		int step = step_of_program(program);
 		if (completes && g.done[step] < 0)
 			tell(no_stronghold);
 		else if (completes)
 			next_line(g);
+		if (nudge_now)
+			say("Stuck? Type 'hint'.\n");
 	}
 	if (broken) {
 		signal(SIGPIPE, SIG_DFL);
@@ -346,28 +373,19 @@ int cmd_steps()
 	return 0;
 }
 
-// For the prompt: the step the player is on, the last answer and the runs
-// since the last step, whether that answer calls for a nudge to the
-// hints, and the directory of the game as the record holds it.
-int cmd_view()
+// For the prompt: the step the player is on; with "last", the last
+// answer after it.
+int cmd_view(int argc, char **argv)
 {
 	Game g;
 	if (!the_game(g))
 		return 1;
 	int on = g.on();
-	std::string_view last = g.last;
-	size_t colon = last.find(':');
-	int answer = -1;
-	for (int i = 0; colon != last.npos && i < story::nanswers; i++)
-		if (story::answers[i].program == last.substr(0, colon) && story::answers[i].key == last.substr(colon + 1))
-			answer = i;
-	int step = colon == last.npos ? -1 : step_of_program(last.substr(0, colon));
-	bool nudge = step >= 0 && (answer < 0 || !story::answers[answer].done || g.done[step] < 0) &&
-	             last != "celebrate:planted";
 	Buf b;
-	b.add(on < story::nsteps ? story::steps[on].name : "finished").add(' ').add(g.last).add(' ').num(g.runs);
-	b.add(' ').add(nudge ? '1' : '0').add(' ').add(g.dir.view()).add('\n');
-	out(b.view());
+	b.add(on < story::nsteps ? story::steps[on].name : "finished");
+	if (argc > 1 && std::string_view(argv[1]) == "last")
+		b.add(' ').add(g.last);
+	out(b.add('\n').view());
 	return 0;
 }
 

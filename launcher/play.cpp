@@ -140,33 +140,30 @@ bool has_entries()
 	return any;
 }
 
+// The welcome, in one write; on a terminal its long lines are broken at
+// blanks, as the story's are.
 void welcome(const Game &g, std::string_view game, std::string_view back, bool fresh)
 {
 	Buf b;
 	if (fresh) {
-		out("Welcome to Pacifica, a story played with the commands of your shell.\n");
-		show(1, b.add("Your playing directory is ").add(game).add(".\n").view());
+		b.add("Welcome to Pacifica, a story played with the commands of your shell.\n");
+		b.add("Your playing directory is ").add(game).add(".\n");
 	} else if (g.on() == story::nsteps) {
-		show(1, b.add("Welcome back to Pacifica.  Your game in ").add(game).add(" is finished.\n").view());
+		b.add("Welcome back to Pacifica.  Your game in ").add(game).add(" is finished.\n");
 	} else {
-		show(1, b.add("Welcome back to Pacifica.  Your game is in ").add(game).add(", as you left it.\n").view());
-		b.clear();
+		b.add("Welcome back to Pacifica.  Your game is in ").add(game).add(", as you left it.\n");
 		b.num(g.ndone()).add(" of ").num(story::nsteps).add(" steps done.\n");
 		b.add(story::steps[g.on()].next).add('\n');
-		out(b.view());
 	}
-	b.clear();
 	b.add('\n');
 	steps_map(b, g);
 	b.add("'steps' shows them again, 'hint' helps when you are stuck, 'help' lists the\n");
-	out(b.view());
-	b.clear();
-	show(1, b.add("game's commands and 'exit' leaves; '").add(back).add("' comes back later.\n").view());
-	b.clear();
+	b.add("game's commands and 'exit' leaves; '").add(back).add("' comes back later.\n");
 	if (fresh)
-		out("Type 'prologue' to begin.\n");
+		b.add("Type 'prologue' to begin.\n");
 	else
-		show(1, b.add("To start over: pacifica --new").add(back.substr(8)).add('\n').view());
+		b.add("To start over: pacifica --new").add(back.substr(8)).add('\n');
+	show(1, b.view());
 }
 
 // Where the record lies, or why none does, before a refusal can make it.
@@ -354,16 +351,12 @@ int cmd_play(int argc, char **argv)
 	char self[PATH_MAX];
 	ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
 	self[n > 0 ? n : 0] = '\0';
-	setenv("PACIFICA_RECORDER", self, 1);
-	setenv("PACIFICA_GAME", Buf().num(g.number).p, 1);
-	setenv("PACIFICA_HINTS", hints ? "on" : "off", 1);
-	setenv("PACIFICA_BACK", back.p, 1);
-	setenv("PACIFICA_LIBEXEC", libexec.p, 1);
-	setenv("PACIFICA_SHARE", share.p, 1);
 	int on = g.on();
-	Buf view;
-	view.add(on < story::nsteps ? story::steps[on].name : "finished").add(' ').add(g.last).add(' ').num(g.runs);
-	setenv("PACIFICA_VIEW", view.p, 1);
+	if (setenv("PACIFICA_RECORDER", self, 1) != 0 || setenv("PACIFICA_GAME", Buf().num(g.number).p, 1) != 0 ||
+	    setenv("PACIFICA_HINTS", hints ? "on" : "off", 1) != 0 || setenv("PACIFICA_DIR", cwd, 1) != 0 ||
+	    setenv("PACIFICA_LIBEXEC", libexec.p, 1) != 0 ||
+	    setenv("PACIFICA_ON", Buf().add(on < story::nsteps ? story::steps[on].name : "finished").p, 1) != 0)
+		die("the environment is full");
 	Buf rc;
 	rc.add(share.view()).add("/gamerc.bash");
 	if (access(rc.p, R_OK) != 0)
@@ -382,14 +375,14 @@ int cmd_play(int argc, char **argv)
 	// What bash says of the terminal as it starts is none of the player's
 	// business: standard error is put aside until the start-up file takes
 	// it back.  Closed, it stays closed.
-	unsetenv("PACIFICA_STDERR");
+	unsetenv("PACIFICA_SAY");
 	int saved = fcntl(2, F_DUPFD, 10);
 	if (saved >= 0) {
 		int null = open("/dev/null", O_WRONLY);
 		if (null < 0 || dup2(null, 2) < 0)
 			die("standard error: cannot put it aside");
 		close(null);
-		setenv("PACIFICA_STDERR", Buf().num(saved).p, 1);
+		setenv("PACIFICA_SAY", Buf().num(saved).p, 1);
 	}
 	const char *args[] = {"bash", "--rcfile", rc.p, "-i", "-s", nullptr};
 	execv("/bin/bash", const_cast<char **>(args));

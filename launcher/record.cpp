@@ -119,11 +119,17 @@ void apply(Game &g, time_t t, std::string_view event, std::string_view detail)
 		g.sessions++;
 	} else if (event == "bridge") {
 		step_done(g, step_index("bridge"), t);
+		g.asked = 0, g.about = -1;
 	} else if (event == "word") {
 		g.words++;
 		memcpy(g.last, "bridge:word", sizeof "bridge:word");
 	} else if (event == "hint") {
+		long row;
 		g.hints++;
+		if (to_number(detail, row) && row == g.about)
+			g.asked++;
+		else
+			g.asked = 1, g.about = to_number(detail, row) ? row : -1;
 	} else if (event == "outside") {
 		g.outside++;
 	} else if (event == "aside") {
@@ -131,6 +137,7 @@ void apply(Game &g, time_t t, std::string_view event, std::string_view detail)
 		g.dir.add(detail);
 	} else if (is_program(event)) {
 		g.runs++;
+		g.asked = 0, g.about = -1;
 		Buf last;
 		last.add(event).add(':').add(detail.substr(0, 20));
 		memcpy(g.last, last.p, last.n + 1);
@@ -158,7 +165,9 @@ void format_line(Buf &to, time_t t, const Game &g, std::string_view event, std::
 	}
 	to.add(" last=").add(g.last).add(" runs=").num(g.runs).add(" hints=").num(g.hints);
 	to.add(" active=").num(g.active).add(" sessions=").num(g.sessions).add(" words=").num(g.words);
-	to.add(" outside=").num(g.outside).add(" left=").num(g.left).add(" games=").num(g.games);
+	to.add(" outside=").num(g.outside).add(" asked=").num(g.asked).add(" about=").num(g.about + 1);
+	to.add(" nudged=").num(static_cast<long>(g.nudged & 0x7fffffffffffffff));
+	to.add(" left=").num(g.left).add(" games=").num(g.games);
 	to.add("\t.\n");
 }
 
@@ -186,7 +195,7 @@ bool parse_line(std::string_view line, Game &g, std::string_view &event, std::st
 	detail = field(s, '\t');
 	std::string_view state = field(s, '\t');
 	time_t t;
-	long began, left;
+	long began, left, about, nudged;
 	if (s != "." || !parse_stamp(when, t) || !to_number(number, g.number) || g.number < 1 || dir.empty() ||
 	    dir[0] != '/' || event.empty() || detail.empty())
 		return false;
@@ -218,13 +227,16 @@ bool parse_line(std::string_view line, Game &g, std::string_view &event, std::st
 	if (!key_number(state, "runs=", g.runs) || !key_number(state, "hints=", g.hints) ||
 	    !key_number(state, "active=", g.active) || !key_number(state, "sessions=", g.sessions) ||
 	    !key_number(state, "words=", g.words) || !key_number(state, "outside=", g.outside) ||
-	    !key_number(state, "left=", left) || !key_number(state, "games=", g.games) || !state.empty())
+	    !key_number(state, "asked=", g.asked) || !key_number(state, "about=", about) ||
+	    !key_number(state, "nudged=", nudged) || !key_number(state, "left=", left) || !key_number(state, "games=", g.games) || !state.empty())
 		return false;
 	g.dir.clear();
 	g.dir.add(dir);
 	g.began = began;
 	g.time = t;
 	g.left = left;
+	g.about = about - 1;
+	g.nudged = nudged;
 	return true;
 }
 
@@ -440,7 +452,8 @@ bool append(Record &r, std::string_view line)
 	return ok;
 }
 
-bool record_event(Record &r, long number, std::string_view event, std::string_view detail, Game &g, std::string_view line_detail)
+bool record_event(Record &r, long number, std::string_view event, std::string_view detail, Game &g,
+                  std::string_view line_detail, void (*adjust)(Game &))
 {
 	int fd = lock_fd(r);
 	if (fd < 0 || !lock(fd))
@@ -458,6 +471,8 @@ bool record_event(Record &r, long number, std::string_view event, std::string_vi
 			if (g.games < games)
 				g.games = games;
 		}
+		if (adjust)
+			adjust(g);
 		Buf line;
 		format_line(line, t, g, event, number <= 0 ? "-" : line_detail.empty() ? detail : line_detail);
 		ok = append_held(r, line.view());

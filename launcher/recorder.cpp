@@ -137,7 +137,11 @@ int main(int argc, char **argv)
 	if (verb == "steps")
 		return cmd_steps();
 	if (verb == "view")
-		return cmd_view();
+		return cmd_view(argc - 1, argv + 1);
+	if (verb == "hint")
+		return cmd_hint();
+	if (verb == "help")
+		return cmd_help(argc - 1, argv + 1);
 	if (verb == "leave")
 		return cmd_leave();
 	if (verb == "note")

@@ -26,6 +26,10 @@ std::string literal(const std::string &s)
 {
 	std::string out = "\"";
 	for (char c : s) {
+		if (c == '\n') {
+			out += "\\n";
+			continue;
+		}
 		if (c == '"' || c == '\\')
 			out += '\\';
 		out += c;
@@ -50,9 +54,9 @@ int main(int argc, char **argv)
 	std::ifstream in(argv[1]);
 	if (!in)
 		fail(argv[1], 0, "cannot read the table");
-	std::string steps, answers, programs, facts, line;
+	std::string steps, answers, programs, facts, hints, line;
 	std::vector<std::string> seen;
-	int nsteps = 0, nanswers = 0, n = 0;
+	int nsteps = 0, nanswers = 0, nhints = 0, n = 0;
 	while (std::getline(in, line)) {
 		n++;
 		if (line.empty() || line[0] == '#')
@@ -81,7 +85,15 @@ int main(int argc, char **argv)
 			if (f.size() != 3)
 				fail(argv[1], n, "a fact has a name and a value");
 			facts += "constexpr std::string_view " + f[1] + " = " + literal(f[2]) + ";\n";
-		} else if (f[0] != "hint") {
+		} else if (f[0] == "hint") {
+			if (f.size() < 4)
+				fail(argv[1], n, "a hint has a situation, an idea and command lines");
+			std::string lines;
+			for (size_t i = 3; i < f.size(); i++)
+				lines += (i > 3 ? "\n" : "") + f[i];
+			hints += "\t{" + literal(f[1]) + ", " + literal(f[2]) + ", " + literal(lines) + "},\n";
+			nhints++;
+		} else {
 			fail(argv[1], n, "a row is a step, an answer, a fact or a hint");
 		}
 	}
@@ -90,11 +102,13 @@ int main(int argc, char **argv)
 	       "#pragma once\n\n#include <string_view>\n\nnamespace story {\n\n"
 	       "struct Step {\n\tstd::string_view name, command, needs, map, next;\n};\n"
 	       "struct Answer {\n\tstd::string_view program, key;\n\tint status;\n\tbool done;\n"
-	       "\tstd::string_view opening;\n};\n\n"
+	       "\tstd::string_view opening;\n};\n"
+	       "struct Hint {\n\tstd::string_view situation, idea, lines;\t// lines one a line\n};\n\n"
 	    << "constexpr int nsteps = " << nsteps << ";\nconstexpr Step steps[nsteps] = {\n" << steps
 	    << "};\n\nconstexpr int nanswers = " << nanswers << ";\nconstexpr Answer answers[nanswers] = {\n"
 	    << answers << "};\n\nconstexpr int nprograms = " << seen.size()
 	    << ";\nconstexpr std::string_view programs[nprograms] = {\n" << programs << "};\n\n"
+	    << "constexpr int nhints = " << nhints << ";\nconstexpr Hint hints[nhints] = {\n" << hints << "};\n\n"
 	    << facts << "\n}  // namespace story\n";
 	return out ? 0 : 1;
 }

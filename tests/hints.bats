@@ -23,8 +23,8 @@ situation() {
 	play=$top/s$((++n))
 	game "$play" <<-EOF
 		$1
-		echo "@@ \$(\$pacifica_record view | cut -d ' ' -f 1,2)"; hint; echo @@; hint >$T/lines; cat $T/lines; echo @@; hint
-		sed -n 's/^\\$ //p' $T/lines >$T/commands; . $T/commands >/dev/null 2>&1; echo "@@ \$(\$pacifica_record view | cut -d ' ' -f 1,2)"
+		echo "@@ \$(\$PACIFICA_RECORDER view last)"; hint; echo @@; hint >$T/lines; cat $T/lines; echo @@; hint
+		sed -n 's/^\\$ //p' $T/lines >$T/commands; . $T/commands >/dev/null 2>&1; echo "@@ \$(\$PACIFICA_RECORDER view last)"
 	EOF
 	sed -n '/^@@ /,$p' "$T/out" | sed '$d' >"$T/hints"
 	local before after
@@ -90,8 +90,8 @@ situation() {
 
 @test "a new game played by hints alone comes to its end" {
 	game "$play" <<-EOF
-		for i in \$(seq 30); do [ "\$(\$pacifica_record view | cut -d ' ' -f 1)" = finished ] && break; hint >/dev/null; hint >$T/lines; sed -n 's/^\\$ //p' $T/lines >$T/commands; . $T/commands; done
-		echo "end \$(\$pacifica_record view | cut -d ' ' -f 1) after \$i"
+		for i in \$(seq 30); do [ "\$(\$PACIFICA_RECORDER view)" = finished ] && break; hint >/dev/null; hint >$T/lines; sed -n 's/^\\$ //p' $T/lines >$T/commands; . $T/commands; done
+		echo "end \$(\$PACIFICA_RECORDER view) after \$i"
 	EOF
 	grep -qx 'end finished after 8' "$T/out"
 	grep -qF "$justice" "$T/out"

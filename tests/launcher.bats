@@ -288,6 +288,8 @@ close_game() { exec 7>&-; wait "$open_pid" || :; rm -f "$T/in"; }
 
 @test "a second shell of the game sees the first one's progress; the stronghold is built once" {
 	open_game "$play"
+	type_in ':'
+	for i in $(seq 100); do events | grep -q 'begun$' && break; sleep 0.1; done
 	game "$play" <<<"$(head -n 5 <<<"$whole_game"); confirm_shellwatch_message towards"
 	type_in ':' 'confirm_shellwatch_message towards'
 	close_game
@@ -307,6 +309,7 @@ close_game() { exec 7>&-; wait "$open_pid" || :; rm -f "$T/in"; }
 	game "$play" <<<prologue
 	open_game "$play"
 	type_in ':'
+	for i in $(seq 100); do events | grep -q 'resumed$' && break; sleep 0.1; done
 	game --new --yes "$play" </dev/null
 	type_in "mkdir Pacifica; mv Jean Pacifica/; resettle" "cd $play; prologue"
 	close_game
@@ -375,7 +378,7 @@ answers=(
 		d=$top/a$((++n)); mkdir -p "$d/game" "$d/record"
 		got=$(cd "$d/game" && eval "$setup" && export PACIFICA_RECORD_DIR=$d/record &&
 			PACIFICA_GAME=$("$rec" note begun) && export PACIFICA_GAME && { "$rec" run "$program" >/dev/null 2>&1 || :; } &&
-			"$rec" view | cut -d ' ' -f 2)
+			"$rec" view last | cut -d " " -f 2)
 		[ "$got" = "$program:$key" ] || { echo "'$setup' gave $program $got, not $key" >&2; return 1; }
 		echo "$program $key" >>"$T/given"
 	done

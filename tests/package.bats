@@ -32,9 +32,7 @@ setup() { T=$BATS_TEST_TMPDIR; }
 		./usr/share/man/man6/resettle.6.gz
 		./usr/share/man/man6/retribute.6.gz
 		./usr/share/pacifica/gamerc.bash
-		./usr/share/pacifica/hints.bash
 		./usr/share/pacifica/pacifica.bash
-		./usr/share/pacifica/story.table
 	EOF
 	dpkg-deb --ctrl-tarfile "$DEB" | tar -xO ./conffiles | grep -qx /etc/pacifica.conf
 }

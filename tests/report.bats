@@ -20,10 +20,10 @@ lay() { mkdir -p "${1%/*}"; printf '%s\t%s\t%s\t%s\t%s\t%s\t.\n' "$6" "$2" "$3" 
 # Two games of one player, laid with fixed times: one finished in 39
 # minutes of play, one stuck at resettle after 14 runs.
 two_games() {
-	lay "$journal" 1 "$home/pacifica" begun - 2026-12-08T09:00:00Z 'on=prologue began=1796720400 done=,,,,,, last=- runs=0 hints=0 active=0 sessions=1 words=0 outside=0 left=0 games=1'
-	lay "$journal" 2 "$top/stuck" begun - 2026-12-08T09:05:00Z 'on=prologue began=1796720700 done=,,,,,, last=- runs=0 hints=0 active=0 sessions=1 words=0 outside=0 left=0 games=2'
-	lay "$journal" 1 "$home/pacifica" retribute done 2026-12-08T09:39:00Z 'on=finished began=1796720400 done=60,300,600,900,1200,1800,2340 last=retribute:done runs=0 hints=0 active=2340 sessions=1 words=0 outside=0 left=0 games=2'
-	lay "$journal" 2 "$top/stuck" resettle liar 2026-12-08T09:45:00Z 'on=resettle began=1796720700 done=120,,,,,, last=resettle:liar runs=14 hints=2 active=2400 sessions=2 words=0 outside=0 left=0 games=2'
+	lay "$journal" 1 "$home/pacifica" begun - 2026-12-08T09:00:00Z 'on=prologue began=1796720400 done=,,,,,, last=- runs=0 hints=0 active=0 sessions=1 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=1'
+	lay "$journal" 2 "$top/stuck" begun - 2026-12-08T09:05:00Z 'on=prologue began=1796720700 done=,,,,,, last=- runs=0 hints=0 active=0 sessions=1 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=2'
+	lay "$journal" 1 "$home/pacifica" retribute done 2026-12-08T09:39:00Z 'on=finished began=1796720400 done=60,300,600,900,1200,1800,2340 last=retribute:done runs=0 hints=0 active=2340 sessions=1 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=2'
+	lay "$journal" 2 "$top/stuck" resettle liar 2026-12-08T09:45:00Z 'on=resettle began=1796720700 done=120,,,,,, last=resettle:liar runs=14 hints=2 active=2400 sessions=2 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=2'
 }
 
 table_head='PLAYER    GAME              STEPS ON        RUNS BEGAN       LAST        PLAYED'

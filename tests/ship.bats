@@ -54,9 +54,7 @@ walks() {
 		./share/man/man6/resettle.6
 		./share/man/man6/retribute.6
 		./share/pacifica/gamerc.bash
-		./share/pacifica/hints.bash
 		./share/pacifica/pacifica.bash
-		./share/pacifica/story.table
 	EOF
 	for p in $pages; do cmp "$SOURCE_DIR/man/$p.6" "$T/prefix/share/man/man6/$p.6"; done
 	walks "$T/prefix/bin/pacifica"

@@ -26,6 +26,7 @@ setup() { T=$BATS_TEST_TMPDIR; }
 		./usr/share/lintian/overrides/pacifica
 		./usr/share/man/man6/celebrate.6.gz
 		./usr/share/man/man6/duplicate.6.gz
+		./usr/share/man/man6/pacifica-record.6.gz
 		./usr/share/man/man6/pacifica.6.gz
 		./usr/share/man/man6/prologue.6.gz
 		./usr/share/man/man6/raze.6.gz
@@ -35,6 +36,11 @@ setup() { T=$BATS_TEST_TMPDIR; }
 		./usr/share/pacifica/pacifica.bash
 	EOF
 	dpkg-deb --ctrl-tarfile "$DEB" | tar -xO ./conffiles | grep -qx /etc/pacifica.conf
+	# The recorder's group and the class record's directory are set when
+	# the package is configured.
+	dpkg-deb --ctrl-tarfile "$DEB" | tar -xO ./postinst >"$T/postinst"
+	grep -q '^		chmod 2755 /usr/libexec/pacifica-record$' "$T/postinst"
+	grep -q '^		chmod 2770 /var/games/pacifica$' "$T/postinst"
 }
 
 @test "the package is a game, in section games, that needs only the C library" {

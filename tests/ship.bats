@@ -7,7 +7,7 @@ load helpers
 setup() { umask 022; T=$BATS_TEST_TMPDIR; }
 teardown() { :; }
 
-pages="pacifica prologue resettle duplicate raze celebrate retribute"
+pages="pacifica pacifica-record prologue resettle duplicate raze celebrate retribute"
 
 # walks LAUNCHER: the launcher plays the whole walkthrough.
 walks() {
@@ -48,6 +48,7 @@ walks() {
 		./libexec/pacifica/retribute
 		./share/man/man6/celebrate.6
 		./share/man/man6/duplicate.6
+		./share/man/man6/pacifica-record.6
 		./share/man/man6/pacifica.6
 		./share/man/man6/prologue.6
 		./share/man/man6/raze.6

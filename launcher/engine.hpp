@@ -87,7 +87,7 @@ struct Game {
 // own in memory, and written at the next event that can.
 struct Record {
 	int fd = -1, pending = -1;
-	bool writable = false, witnessed = false, created = false;
+	bool writable = false, witnessed = false;
 	Buf path;			// as shown to the player
 };
 

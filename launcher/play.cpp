@@ -166,7 +166,9 @@ void welcome(const Game &g, std::string_view game, std::string_view back, bool f
 	show(1, b.view());
 }
 
-// Where the record lies, or why none does, before a refusal can make it.
+// A record still empty takes over the journal and lists of earlier
+// versions in the home before the playing directory is looked at, so that
+// the games they hold are known.
 void take_over_if_new(Buf &why)
 {
 	struct stat st;
@@ -176,14 +178,11 @@ void take_over_if_new(Buf &why)
 	int at = state_dir(false, none, dir);
 	if (at < 0)
 		return;
-	bool old = faccessat(at, "journal", F_OK, AT_SYMLINK_NOFOLLOW) == 0 || faccessat(at, "games", F_OK, AT_SYMLINK_NOFOLLOW) == 0;
-	close(at);
-	if (!old || (record.fd < 0 && !open_record(true, why)))
-		return;
-	if (record.writable && (at = state_dir(false, none, dir)) >= 0) {
+	bool old = faccessat(at, "journal", F_OK, AT_SYMLINK_NOFOLLOW) == 0 ||
+	           faccessat(at, "games", F_OK, AT_SYMLINK_NOFOLLOW) == 0;
+	if (old && (record.fd >= 0 || open_record(true, why)) && record.writable)
 		take_over(record, at);
-		close(at);
-	}
+	close(at);
 }
 
 }  // namespace

@@ -107,6 +107,8 @@ void make_dir(const char *path, std::string_view name)
 			refuse("cannot make ", name, Buf().add(": ").add(strerror(why)).view());
 		}
 	}
+	for (int i = 0; i < n; i++)
+		free(made[i]);
 }
 
 // Root plays only where nobody else could lay links for the programs to

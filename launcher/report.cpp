@@ -30,6 +30,17 @@ struct Rows {
 	long n = 0;
 	long skipped = 0;
 	const char *player = "", *home = "";
+	Rows() = default;
+	Rows(const Rows &) = delete;
+	Rows &operator=(const Rows &) = delete;
+	~Rows()
+	{
+		for (long i = 0; i < n; i++) {
+			r[i]->~Row();
+			free(r[i]);
+		}
+		free(r);
+	}
 	void add(const Game &g)
 	{
 		Row **q = static_cast<Row **>(realloc(r, (n + 1) * sizeof *r));
@@ -223,6 +234,11 @@ void table(Buf &b, const Rows &rows)
 		else
 			shown(game, dir);
 		steps.num(r.g.ndone()).add('/').num(story::nsteps);
+		for (bool taken : r.g.taken)
+			if (taken) {
+				steps.add('~');
+				break;
+			}
 		runs.num(r.g.runs);
 		local_time(began, r.g.began);
 		local_time(last, r.g.time);
@@ -311,7 +327,8 @@ int cmd_report(int argc, char **argv)
 	for (int i = first; i < argc; i++)
 		if (std::string_view(argv[i]) != "--csv" && !read_place(rows, argv[i]))
 			status = 1;
-	qsort(rows.r, rows.n, sizeof *rows.r, by_player);
+	if (rows.n > 1)
+		qsort(rows.r, rows.n, sizeof *rows.r, by_player);
 	Buf b;
 	if (as_csv)
 		csv(b, rows);

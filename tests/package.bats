@@ -60,5 +60,5 @@ setup() { T=$BATS_TEST_TMPDIR; }
 	env -u XDG_STATE_HOME HOME="$T/home" "$ROOT/usr/games/pacifica" </dev/null >"$T/out" 2>/dev/null
 	head -n 1 "$T/out" | grep -qx "Welcome back to Pacifica.  Your game is in $T/home/pacifica, as you left it."
 	grep -qx 'Next: when Jean is home in Pacifica, run resettle.' "$T/out"
-	! PATH=$ROOT/usr/games command -v prologue
+	run env PATH="$ROOT/usr/games" bash -c "command -v prologue"; [ "$status" = 1 ]
 }

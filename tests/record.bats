@@ -125,6 +125,8 @@ events() { cut -f 4,5 "$mine" | sed 's/\t-$//'; }
 	grep -q $'\tresettle\thome\ton=duplicate began=1796119200 done=60~,[0-9]*,,' "$mine"
 	[ -z "$(ls -A "$state")" ]
 	player -- steps; [ "$(grep -c taken "$mine")" = 2 ]
+	"$PACIFICA" --report | grep -q "^nobody *$home/old *4/7~ raze "
+	"$PACIFICA" --report | grep -q "^nobody *$home/game *2/7~ duplicate "
 }
 
 @test "the report: root sees every player of the class, a player their own games" {

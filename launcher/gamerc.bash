@@ -25,7 +25,8 @@ trap - INT
 set +e
 
 # None of the player's aliases may turn these into something else.
-unalias prologue resettle duplicate raze celebrate retribute confirm_shellwatch_message steps hint help 2>/dev/null
+[ "${#BASH_ALIASES[@]}" = 0 ] ||
+	unalias prologue resettle duplicate raze celebrate retribute confirm_shellwatch_message steps hint help 2>/dev/null
 prologue() { "$PACIFICA_RECORDER" run prologue "$@"; }
 resettle() { "$PACIFICA_RECORDER" run resettle "$@"; }
 duplicate() { "$PACIFICA_RECORDER" run duplicate "$@"; }
@@ -41,14 +42,18 @@ help() { "$PACIFICA_RECORDER" help "$@"; }
 # whatever ran since the last prompt, here or in another shell of the
 # game; the recorder said it for the first.  It is set after anything of
 # the player's that runs before a prompt.
+# set -e, which would end the game at the first program that says no, is
+# turned off again, and the recorder says so.
 pacifica_prompt() {
-	[[ $- != *e* ]] || { set +e; echo "pacifica: set -e would end the game at the first program that says no; it is off again" >&"$PACIFICA_SAY"; }
-	[ -z "${pacifica_fresh-}" ] && PACIFICA_ON=$("$PACIFICA_RECORDER" view) || pacifica_fresh=
+	local options=$-
+	[ -n "${pacifica_fresh-}" ] && pacifica_fresh= || PACIFICA_ON=$("$PACIFICA_RECORDER" view "$options")
+	set +e
 	PS1="[pacifica: $PACIFICA_ON] \\w\\\$ "
 }
 pacifica_fresh=1
 PROMPT_COMMAND+=(pacifica_prompt)
-[[ $PACIFICA_LIBEXEC == *:* ]] || PATH=$PACIFICA_LIBEXEC${PATH:+:$PATH}
+# The programs first on PATH, when their directory's name has no colon.
+PATH=$PACIFICA_PATH${PATH:+${PACIFICA_PATH:+:}$PATH}
 
 # Leaving: the record's line and a word on how to come back.  A hangup
 # runs the EXIT trap by itself; an interactive shell would ignore a TERM,
@@ -56,5 +61,5 @@ PROMPT_COMMAND+=(pacifica_prompt)
 trap '"$PACIFICA_RECORDER" leave' EXIT
 trap '"$PACIFICA_RECORDER" leave; trap - EXIT; exit 143' TERM
 
-CDPATH='' builtin cd -- "$PACIFICA_DIR" || :
-[ -z "${PACIFICA_POSIXLY_CORRECT+set}" ] || export POSIXLY_CORRECT=$PACIFICA_POSIXLY_CORRECT
+[ "$PWD" = "$PACIFICA_DIR" ] || CDPATH='' builtin cd -- "$PACIFICA_DIR" || :
+${PACIFICA_POSIXLY_CORRECT+export POSIXLY_CORRECT="$PACIFICA_POSIXLY_CORRECT"}

@@ -374,10 +374,13 @@ int cmd_steps()
 }
 
 // For the prompt: the step the player is on; with "last", the last
-// answer after it.
+// answer after it.  Given the shell's options, a word on set -e, which the
+// game shell turns off again.
 int cmd_view(int argc, char **argv)
 {
 	Game g;
+	if (argc > 1 && std::string_view(argv[1]).find('e') != std::string_view::npos && std::string_view(argv[1]) != "last")
+		say("pacifica: set -e would end the game at the first program that says no; it is off again\n");
 	if (!the_game(g))
 		return 1;
 	int on = g.on();

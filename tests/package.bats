@@ -14,13 +14,13 @@ setup() { T=$BATS_TEST_TMPDIR; }
 	diff - "$T/files" <<-'EOF'
 		./etc/pacifica.conf
 		./usr/games/pacifica
-		./usr/libexec/pacifica-record
 		./usr/libexec/pacifica/celebrate
 		./usr/libexec/pacifica/duplicate
 		./usr/libexec/pacifica/prologue
 		./usr/libexec/pacifica/raze
 		./usr/libexec/pacifica/resettle
 		./usr/libexec/pacifica/retribute
+		./usr/libexec/pacifica-record
 		./usr/share/doc/pacifica/changelog.gz
 		./usr/share/doc/pacifica/copyright
 		./usr/share/lintian/overrides/pacifica
@@ -60,5 +60,5 @@ setup() { T=$BATS_TEST_TMPDIR; }
 	env -u XDG_STATE_HOME HOME="$T/home" "$ROOT/usr/games/pacifica" </dev/null >"$T/out" 2>/dev/null
 	head -n 1 "$T/out" | grep -qx "Welcome back to Pacifica.  Your game is in $T/home/pacifica, as you left it."
 	grep -qx 'Next: when Jean is home in Pacifica, run resettle.' "$T/out"
-	run env PATH="$ROOT/usr/games" bash -c "command -v prologue"; [ "$status" = 1 ]
+	run env PATH="$ROOT/usr/games" /bin/bash -c "command -v prologue"; [ "$status" = 1 ]
 }

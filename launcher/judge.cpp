@@ -203,7 +203,9 @@ namespace {
 
 // The answer of the run being recorded, and whether the player is told
 // that hints are there: once for each situation of a game, after an
-// answer that is not yet right.
+// answer that is not yet right.  The record keeps the situations nudged
+// as bits of one number.
+static_assert(story::nhints < 63, "a nudge is one bit of the record's nudged");
 int run_answer;
 bool nudge_now;
 

@@ -109,8 +109,9 @@ bool parse_line(std::string_view line, Game &g, std::string_view &event, std::st
 bool find_game(const Record &r, long number, Game &g);
 bool find_dir(const Record &r, std::string_view dir, Game &g);
 bool last_state(const Record &r, Game &g);
-// Appends the line, under the record's lock; false, and one line on the
-// say descriptor the first time in a session, when it could not.
+// Appends a line of progress, under the record's lock; what the record
+// cannot take is kept for the session, with one line on the say
+// descriptor the first time; false when neither could take it.
 bool append(Record &r, std::string_view line);
 // The event applied to the latest state of game number, or a new game
 // "begun" in the directory detail when number is 0, and its line

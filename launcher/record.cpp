@@ -282,6 +282,31 @@ template <class F> void scan_record(const Record &r, F fn)
 		scan_back(r.fd, fn);
 }
 
+// The latest line of each game, the most recently played first, to fn
+// until it says stop; lines that are not the record's are counted.  A
+// game's latest line says where it is now: an older one is of a game that
+// has moved on.
+template <class Scan, class F> void latest_games(Scan scan, Game &g, long &skipped, F fn)
+{
+	Buf seen;
+	long games = -1;
+	std::string_view event, detail;
+	scan([&](std::string_view l) {
+		if (!parse_line(l, g, event, detail) || g.number > (1 << 20)) {
+			skipped += !l.empty() && l[0] != '#';
+			return false;
+		}
+		if (games < 0)
+			games = g.games;
+		while (seen.n <= static_cast<size_t>(g.number))
+			seen.add('\0');
+		if (seen.p[g.number])
+			return false;
+		seen.p[g.number] = 1;
+		return fn(g) || --games <= 0;
+	});
+}
+
 }  // namespace
 
 bool find_game(const Record &r, long number, Game &g)
@@ -302,26 +327,10 @@ bool last_state(const Record &r, Game &g)
 
 bool find_dir(const Record &r, std::string_view dir, Game &g)
 {
-	// A game's latest line says where it is now; an older one with this
-	// directory is of a game that has moved on.
-	Buf seen;
 	bool found = false;
-	long games = -1;
-	std::string_view event, detail;
-	scan_record(r, [&](std::string_view l) {
-		if (!parse_line(l, g, event, detail) || g.number > (1 << 20))
-			return false;
-		if (games < 0)
-			games = g.games;
-		while (seen.n <= static_cast<size_t>(g.number))
-			seen.add('\0');
-		if (seen.p[g.number])
-			return false;
-		seen.p[g.number] = 1;
-		if (g.dir.view() == dir)
-			return found = true;
-		return --games <= 0;
-	});
+	long skipped = 0;
+	latest_games([&](auto fn) { scan_record(r, fn); }, g, skipped,
+	             [&](const Game &x) { return found = x.dir.view() == dir; });
 	return found;
 }
 
@@ -399,21 +408,14 @@ bool write_pending(Record &r)
 // be written.
 static int lock_fd(const Record &r) { return r.fd >= 0 && r.writable ? r.fd : r.pending; }
 
-static bool is_progress(std::string_view line)
-{
-	for (std::string_view e : {"\tbegun\t", "\ttaken\t", "\taside\t", "\tbridge\t"})
-		if (line.find(e) != line.npos)
-			return true;
-	return false;
-}
-
-// Appends the line with the lock held.
-static bool append_held(Record &r, std::string_view line)
+// Appends the line with the lock held; a line of progress (a game begun,
+// taken over or set aside, a step done) has room beyond the bound.
+static bool append_held(Record &r, std::string_view line, bool progress)
 {
 	int why = 0;
 	if (r.fd >= 0 && r.writable) {
 		bool ok = (r.pending < 0 || r.pending == lock_fd(r) || lock(r.pending)) && write_pending(r) &&
-		          room(r.fd, line.size(), is_progress(line)) && end_line(r.fd) && write_all(r.fd, line);
+		          room(r.fd, line.size(), progress) && end_line(r.fd) && write_all(r.fd, line);
 		why = errno;
 		if (r.pending >= 0)
 			unlock(r.pending);
@@ -425,8 +427,10 @@ static bool append_held(Record &r, std::string_view line)
 	// have written.
 	if (r.pending < 0 || r.witnessed || (r.pending != lock_fd(r) && !lock(r.pending)))
 		return false;
+	// Whether the session was told is kept in the mode of its file, which
+	// has the owner's execute bit until it is.
 	struct stat st;
-	bool first = fstat(r.pending, &st) == 0 && st.st_size == 0;
+	bool first = fstat(r.pending, &st) == 0 && (st.st_mode & S_IXUSR) && fchmod(r.pending, 0600) == 0;
 	bool kept = end_line(r.pending) && write_all(r.pending, line);
 	if (r.pending != lock_fd(r))
 		unlock(r.pending);
@@ -447,7 +451,7 @@ bool append(Record &r, std::string_view line)
 	int fd = lock_fd(r);
 	if (fd < 0 || !lock(fd))
 		return false;
-	bool ok = append_held(r, line);
+	bool ok = append_held(r, line, true);
 	unlock(fd);
 	return ok;
 }
@@ -463,6 +467,7 @@ bool record_event(Record &r, long number, std::string_view event, std::string_vi
 	Game last;
 	long games = last_state(r, last) ? last.games : 0;
 	if (number > 0 ? find_game(r, number, g) : true) {
+		int before = number > 0 ? g.ndone() : -1;
 		if (number <= 0) {
 			g.games = games + 1;
 			new_game(g, games + 1, detail, t);
@@ -475,7 +480,7 @@ bool record_event(Record &r, long number, std::string_view event, std::string_vi
 			adjust(g);
 		Buf line;
 		format_line(line, t, g, event, number <= 0 ? "-" : line_detail.empty() ? detail : line_detail);
-		ok = append_held(r, line.view());
+		ok = append_held(r, line.view(), before < 0 || event == "aside" || g.ndone() > before);
 	}
 	unlock(fd);
 	return ok;
@@ -483,23 +488,9 @@ bool record_event(Record &r, long number, std::string_view event, std::string_vi
 
 void each_game(int fd, void (*fn)(const Game &, void *), void *ctx, long &skipped)
 {
-	Buf seen;
-	long games = -1;
-	std::string_view event, detail;
 	Game g;
-	scan_back(fd, [&](std::string_view l) {
-		if (!parse_line(l, g, event, detail) || g.number > (1 << 20)) {
-			skipped += !l.empty() && l[0] != '#';
-			return false;
-		}
-		if (games < 0)
-			games = g.games;
-		while (seen.n <= static_cast<size_t>(g.number))
-			seen.add('\0');
-		if (seen.p[g.number])
-			return false;
-		seen.p[g.number] = 1;
-		fn(g, ctx);
-		return --games <= 0;
+	latest_games([&](auto f) { scan_back(fd, f); }, g, skipped, [&](const Game &x) {
+		fn(x, ctx);
+		return false;
 	});
 }

@@ -137,3 +137,34 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 		[ -z "$(ls -A "$top/tmp")" ]; [ "$(tail -n 1 "$journal" | cut -f 4)" = left ]
 	done
 }
+
+@test "a record past its bound takes only the lines of progress, and says so once" {
+	mkdir -p "$state"
+	for i in $(seq 1024); do printf '#%04095d\n' 0; done >"$journal"
+	game "$play" <<<$'prologue\nresettle\nresettle\nmkdir Pacifica; mv Jean Pacifica/; resettle'
+	[ "$(grep -c 'cannot write to' "$T/said")" = 1 ]
+	grep -qxF "pacifica: cannot write to $journal (File too large); this game is remembered only until you leave" "$T/said"
+	same_bytes <(grep -av '^#' "$journal" | cut -f 4,5 | sed 's/\t-$//') $'begun\nprologue\tbriefing\nresettle\tliar\nresettle\tliar\nresettle\thome\n'
+}
+
+# Damage after a record's last good line, and what the next start makes of
+# it: the game goes on at its step, and its next line stands on its own.
+damages=('junk\n' '\0\0\n' '2026-12-09T10:00:00Z\t1\t/x\tbegun\t-\ton=prologue' 'x\ty\n2026-12-09T10:00:00Z\t1')
+
+@test "a record whose last lines are damaged or cut short goes on from its last good line" {
+	for damage in "${damages[@]}"; do
+		play=$top/d$((++n)); game "$play" <<<prologue
+		printf "$damage" >>"$journal"
+		game "$play" <<<steps
+		grep -qx '1 of 7 steps done.' "$T/out" || { echo "after '$damage'" >&2; return 1; }
+		[ "$(tail -n 1 "$journal" | cut -f 3-4)" = "$play"$'\tleft' ]
+	done
+}
+
+@test "the recorder, run by hand, says what it is for" {
+	for args in '' 'bogus' 'run' 'run ls'; do
+		run "$STAGE/libexec/pacifica-record" $args
+		[ "$status" = 2 ] || { echo "'$args' gave $status" >&2; return 1; }
+	done
+	[ "${lines[0]}" = 'pacifica: usage: pacifica-record run PROGRAM [ARG...]' ]
+}

@@ -136,3 +136,20 @@ events() { cut -f 4,5 "$mine" | sed 's/\t-$//'; }
 	(cd "$home" && setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$home" "$PACIFICA" --report --csv) >"$T/out"
 	[ "$(wc -l <"$T/out")" = 2 ]; grep -q "^nobody,$home/game,1,7,resettle," "$T/out"
 }
+
+@test "a class record's directory that others may enter or that is not root's is refused" {
+	for bad in 'chmod 2775 "$REC"' 'chmod 2771 "$REC"' 'chown 65534 "$REC"' 'chgrp root "$REC"'; do
+		eval "$bad"
+		player -- prologue
+		grep -qxF "pacifica: the class record $REC is not as the recorder left it; this game is kept in your home" "$T/err" ||
+			{ echo "'$bad' was not refused" >&2; chown root:games "$REC"; chmod 2770 "$REC"; return 1; }
+		[ ! -e "$mine" ]
+		chown root:games "$REC"; chmod 2770 "$REC"; rm -rf "$home/game" "$home/.local"
+	done
+}
+
+@test "the walkthrough keeps a record of its own and writes nothing to the class record" {
+	(cd "$home" && setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$home" TMPDIR="$home" "$PACIFICA" --walkthrough) >"$T/out"
+	tail -n 1 "$T/out" | grep -qx 'The walkthrough reached the end of the game.'
+	[ ! -e "$mine" ]; [ -z "$(ls -A "$home")" ]
+}

@@ -103,3 +103,24 @@ pacifica: there is no $top/missing; not read"
 }
 
 @test "no record at all" { report; [ "$status" = 0 ]; [ "$(tail -n 1 "$T/out")" = '0 players, 0 games, 0 finished.' ]; report --bogus; [ "$status" = 2 ]; }
+
+# Lines that are not the record's, each beside a good one: a state with a
+# key missing, keys out of order, a number that is not one, a control
+# character, a directory that is not absolute, a line past its bound.
+bad_lines=(
+	$'2026-12-08T10:00:00Z\t3\t/x\tbegun\t-\ton=prologue began=1 done=,,,,,, last=- runs=0\t.'
+	$'2026-12-08T10:00:00Z\t3\t/x\tbegun\t-\ton=prologue done=,,,,,, began=1 last=- runs=0 hints=0 active=0 sessions=1 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=3\t.'
+	$'2026-12-08T10:00:00Z\t3\t/x\tbegun\t-\ton=prologue began=x done=,,,,,, last=- runs=0 hints=0 active=0 sessions=1 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=3\t.'
+	$'2026-12-08T10:00:00Z\t3\t/x\x01y\tbegun\t-\ton=prologue began=1 done=,,,,,, last=- runs=0 hints=0 active=0 sessions=1 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=3\t.'
+	$'2026-12-08T10:00:00Z\t3\tx\tbegun\t-\ton=prologue began=1 done=,,,,,, last=- runs=0 hints=0 active=0 sessions=1 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=3\t.'
+	"2026-12-08T10:00:00Z	3	/$(printf 'x%.0s' {1..9000})	begun	-	on=prologue began=1 done=,,,,,, last=- runs=0 hints=0 active=0 sessions=1 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=3	."
+)
+
+@test "a line that is not of the record's form is skipped and counted, whatever is wrong with it" {
+	for bad in "${bad_lines[@]}"; do
+		rm -f "$journal"; two_games; printf '%s\n' "$bad" >>"$journal"
+		report
+		tail -n 1 "$T/out" | grep -qx '1 player, 2 games, 1 finished.  1 record line could not be read and was skipped.' ||
+			{ echo "not skipped: ${bad:0:80}" >&2; cat "$T/out" >&2; return 1; }
+	done
+}

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <new>
 
 #include "engine.hpp"
@@ -198,26 +199,22 @@ void pad(Buf &to, std::string_view s, size_t width, bool right = false)
 
 void table(Buf &b, const Rows &rows)
 {
-	auto line = [&](std::string_view player, std::string_view game, std::string_view steps, std::string_view on,
-	                std::string_view runs, std::string_view began, std::string_view last, std::string_view played) {
-		pad(b, player, 9);
-		b.add(' ');
-		pad(b, game, 17);
-		b.add(' ');
-		pad(b, steps, 5, true);
-		b.add(' ');
-		pad(b, on, 9);
-		b.add(' ');
-		pad(b, runs, 4, true);
-		b.add(' ');
-		pad(b, began, 11);
-		b.add(' ');
-		pad(b, last, 11);
-		b.add(' ');
-		pad(b, played, 6, true);
+	// Each column's width, and whether it is aligned to the right.
+	static constexpr struct {
+		size_t width;
+		bool right;
+	} column[] = {{9, false}, {17, false}, {5, true}, {9, false}, {4, true}, {11, false}, {11, false}, {6, true}};
+	auto line = [&](std::initializer_list<std::string_view> cells) {
+		size_t i = 0;
+		for (std::string_view cell : cells) {
+			if (i)
+				b.add(' ');
+			pad(b, cell, column[i].width, column[i].right);
+			i++;
+		}
 		b.add('\n');
 	};
-	line("PLAYER", "GAME", "STEPS", "ON", "RUNS", "BEGAN", "LAST", "PLAYED");
+	line({"PLAYER", "GAME", "STEPS", "ON", "RUNS", "BEGAN", "LAST", "PLAYED"});
 	long players = 0, finished = 0;
 	for (long i = 0; i < rows.n; i++) {
 		const Row &r = *rows.r[i];
@@ -249,8 +246,8 @@ void table(Buf &b, const Rows &rows)
 			played.num(s / 60).add('m');
 		else
 			played.num(s / 3600).add('h').add(s % 3600 / 60 < 10 ? "0" : "").num(s % 3600 / 60);
-		line(player.view(), game.view(), steps.view(), on < story::nsteps ? story::steps[on].name : "finished",
-		     runs.view(), began.view(), last.view(), played.view());
+		line({player.view(), game.view(), steps.view(), on < story::nsteps ? story::steps[on].name : "finished",
+		      runs.view(), began.view(), last.view(), played.view()});
 	}
 	b.num(players).add(players == 1 ? " player, " : " players, ").num(rows.n).add(rows.n == 1 ? " game, " : " games, ");
 	b.num(finished).add(" finished.");

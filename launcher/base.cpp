@@ -2,6 +2,7 @@
 // and the forms a name takes in the record, on a screen and on a command
 // line.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -143,12 +144,40 @@ void wrap(Buf &to, size_t width, std::string_view text)
 
 static bool is_control(unsigned char c) { return c < 0x20 || c == 0x7f; }
 
+// Whether s reaches a terminal as it reads: UTF-8 with no control
+// character (C0 or C1) and none of the marks that turn text right to left.
+bool printable(std::string_view s)
+{
+	for (size_t i = 0; i < s.size();) {
+		unsigned char c = s[i];
+		if (c < 0x80) {
+			if (is_control(c))
+				return false;
+			i++;
+			continue;
+		}
+		int len = c >= 0xc2 && c <= 0xdf ? 2 : c >= 0xe0 && c <= 0xef ? 3 : c >= 0xf0 && c <= 0xf4 ? 4 : 0;
+		if (len == 0 || i + len > s.size())
+			return false;
+		unsigned long cp = c & (0x7f >> len);
+		for (int k = 1; k < len; k++) {
+			unsigned char d = s[i + k];
+			if ((d & 0xc0) != 0x80)
+				return false;
+			cp = cp << 6 | (d & 0x3f);
+		}
+		if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10ffff)) ||
+		    (cp >= 0xd800 && cp <= 0xdfff) || cp <= 0x9f || cp == 0x61c || cp == 0x200e || cp == 0x200f ||
+		    (cp >= 0x202a && cp <= 0x202e) || (cp >= 0x2066 && cp <= 0x2069))
+			return false;
+		i += len;
+	}
+	return true;
+}
+
 void shown(Buf &to, std::string_view s)
 {
-	bool plain = true;
-	for (unsigned char c : s)
-		plain &= !is_control(c);
-	if (plain) {
+	if (printable(s)) {
 		to.add(s);
 		return;
 	}
@@ -181,11 +210,10 @@ void shown(Buf &to, std::string_view s)
 
 void quoted(Buf &to, std::string_view s)
 {
-	for (unsigned char c : s)
-		if (is_control(c)) {
-			shown(to, s);
-			return;
-		}
+	if (!printable(s)) {
+		shown(to, s);
+		return;
+	}
 	if (s.empty()) {
 		to.add("''");
 		return;
@@ -299,3 +327,40 @@ bool parse_stamp(std::string_view s, time_t &t)
 namespace std {
 [[noreturn]] void __throw_out_of_range_fmt(const char *, ...) { abort(); }
 }  // namespace std
+
+// The machine's settings, by a teacher, in lines "NAME = VALUE"; other
+// lines are ignored.  A setting that grants a privilege is taken only
+// from a file that root keeps and no one else may write.
+bool setting(std::string_view name, Buf &value, bool privileged)
+{
+	int fd = open(conf.p, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+	struct stat st;
+	if (fd < 0)
+		return false;
+	Buf text;
+	char b[4096];
+	if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && (!privileged || (st.st_uid == 0 && (st.st_mode & 022) == 0)))
+		for (ssize_t n; text.n < (1 << 20) && (n = read(fd, b, sizeof b)) > 0;)
+			text.add(std::string_view(b, n));
+	close(fd);
+	std::string_view all = text.view();
+	while (!all.empty()) {
+		size_t nl = all.find('\n');
+		std::string_view line = all.substr(0, nl);
+		all = nl == all.npos ? std::string_view() : all.substr(nl + 1);
+		auto trim = [](std::string_view s) {
+			while (!s.empty() && strchr(" \t\r", s.front()))
+				s.remove_prefix(1);
+			while (!s.empty() && strchr(" \t\r", s.back()))
+				s.remove_suffix(1);
+			return s;
+		};
+		size_t eq = line.find('=');
+		if (eq == line.npos || trim(line.substr(0, eq)) != name)
+			continue;
+		value.clear();
+		value.add(trim(line.substr(eq + 1)));
+		return true;
+	}
+	return false;
+}

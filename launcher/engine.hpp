@@ -48,7 +48,9 @@ void warn(std::string_view what);
 // a word.
 void wrap(Buf &to, size_t width, std::string_view text);
 // A name as a player may read it: as it is, or in bash's $'...' form when
-// it holds a control character.
+// it is not printable: not UTF-8, or holding a control character or a
+// mark that turns text right to left.
+bool printable(std::string_view s);
 void shown(Buf &to, std::string_view s);
 // A word as bash's printf %q gives it, to be typed back.
 void quoted(Buf &to, std::string_view s);
@@ -58,6 +60,10 @@ void escape(Buf &to, std::string_view s);
 bool unescape(Buf &to, std::string_view s);
 
 bool to_number(std::string_view s, long &v);
+// The value of a setting of the machine's, from the game's configuration
+// file; false when it does not say, or, for a privileged setting, when
+// someone but root could have written it.
+bool setting(std::string_view name, Buf &value, bool privileged = false);
 void stamp(Buf &to, time_t t);
 bool parse_stamp(std::string_view s, time_t &t);
 
@@ -121,7 +127,8 @@ bool record_event(Record &r, long number, std::string_view event, std::string_vi
                   std::string_view line_detail = {}, void (*adjust)(Game &) = nullptr);
 // The latest state of every game of the record in fd, to fn, the most
 // recently played first; lines that are not the record's are counted.
-void each_game(int fd, void (*fn)(const Game &, void *), void *ctx, long &skipped);
+// False when the file could not be read.
+bool each_game(int fd, void (*fn)(const Game &, void *), void *ctx, long &skipped);
 bool lock(int fd);
 void unlock(int fd);
 
@@ -129,6 +136,13 @@ void unlock(int fd);
 // record was there to open and refused.
 extern Record record;
 extern bool class_refused;
+// For the report of a teacher (root, or a member of the group that the
+// settings name as teachers): the class record's directory, and the
+// recorder's group, taken back only to open a file in it.  class_dir is
+// -1 where there is no class record, or the caller is no teacher.
+extern int class_dir;
+extern gid_t class_gid;
+int open_in_class(const char *name);
 // Where the recorder's programs and files lie, found from its own place.
 extern Buf libexec, share, conf;
 

@@ -42,32 +42,6 @@ constexpr size_t dir_bound = 2048;
 	die(b.view());
 }
 
-// The machine's settings, by a teacher: "hints = off" turns hints off in
-// every game.  Lines that are not a setting are ignored.
-bool hints_off_here()
-{
-	int fd = open(conf.p, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-	struct stat st;
-	if (fd < 0)
-		return false;
-	Buf text, line;
-	char b[4096];
-	if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-		for (ssize_t n; text.n < (1 << 20) && (n = read(fd, b, sizeof b)) > 0;)
-			text.add(std::string_view(b, n));
-	close(fd);
-	for (char c : text.view()) {
-		if (c == '\n') {
-			if (line.view() == "hints=off")
-				return true;
-			line.clear();
-		} else if (c != ' ' && c != '\t' && c != '\r') {
-			line.add(c);
-		}
-	}
-	return line.view() == "hints=off";
-}
-
 // yesno: asks on a terminal; anywhere else the answer is no.
 bool yesno(std::string_view question)
 {
@@ -230,7 +204,8 @@ int cmd_play(int argc, char **argv)
 		}
 		die("you are already in a game; 'exit' leaves it");
 	}
-	bool hints = !no_hints && !hints_off_here();
+	Buf hints_setting;
+	bool hints = !no_hints && !(setting("hints", hints_setting) && hints_setting.view() == "off");
 	for (std::string_view p : story::programs) {
 		Buf path;
 		path.add(libexec.view()).add('/').add(p);

@@ -243,11 +243,11 @@ bool parse_line(std::string_view line, Game &g, std::string_view &event, std::st
 namespace {
 
 // Calls fn on each line of fd, the last first, until it says stop.
-template <class F> void scan_back(int fd, F fn)
+template <class F> bool scan_back(int fd, F fn)
 {
 	struct stat st;
 	if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-		return;
+		return false;
 	off_t pos = st.st_size;
 	Buf left;	// the start of a line whose end was read before
 	while (pos > 0) {
@@ -256,20 +256,21 @@ template <class F> void scan_back(int fd, F fn)
 		Buf chunk;
 		chunk.reserve(k + left.n);
 		if (pread(fd, chunk.p, k, pos) != static_cast<ssize_t>(k))
-			return;
+			return false;
 		chunk.n = k;
 		chunk.add(left.view());
 		std::string_view all = chunk.view();
 		size_t end = all.size();
 		for (size_t nl; (nl = all.substr(0, end).rfind('\n')) != all.npos; end = nl)
 			if (fn(all.substr(nl + 1, end - nl - 1)))
-				return;
+				return true;
 		left.clear();
 		if (end <= line_bound)
 			left.add(all.substr(0, end));
 		if (pos == 0)
 			fn(left.view());
 	}
+	return true;
 }
 
 // The lines of this session that wait to be written are newer than any
@@ -486,11 +487,13 @@ bool record_event(Record &r, long number, std::string_view event, std::string_vi
 	return ok;
 }
 
-void each_game(int fd, void (*fn)(const Game &, void *), void *ctx, long &skipped)
+bool each_game(int fd, void (*fn)(const Game &, void *), void *ctx, long &skipped)
 {
 	Game g;
-	latest_games([&](auto f) { scan_back(fd, f); }, g, skipped, [&](const Game &x) {
+	bool whole = true;
+	latest_games([&](auto f) { whole = scan_back(fd, f); }, g, skipped, [&](const Game &x) {
 		fn(x, ctx);
 		return false;
 	});
+	return whole;
 }

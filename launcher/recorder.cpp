@@ -3,9 +3,11 @@
 // player's record in the class record with that privilege, then gives it
 // up for good before anything else: the player's arguments are read, the
 // playing directory is looked at and the game's programs run with the
-// player's own IDs only.  Installed without the privilege, the record is
+// player's own IDs only.  A teacher's report alone keeps the group as its
+// saved one, and takes it back only for the open of each record.  Installed without the privilege, the record is
 // the player's own, in the home.
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/auxv.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -24,6 +26,8 @@
 Record record;
 Buf libexec, share, conf;
 bool class_refused;
+int class_dir = -1;
+gid_t class_gid;
 
 namespace {
 
@@ -46,23 +50,32 @@ void open_standard()
 // regular file of the player's own in a directory of root's that only
 // the recorder's group may enter, reached through no link, with no other
 // name.  The player can neither reach it nor hold it open.
-bool open_class(uid_t uid, gid_t gid)
+int class_directory(gid_t gid)
 {
 	struct stat st;
 	int dir = open(PACIFICA_CLASS_RECORD, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+	if (dir >= 0 && (fstat(dir, &st) != 0 || st.st_uid != 0 || st.st_gid != gid || (st.st_mode & 07) != 0)) {
+		close(dir);
+		return -1;
+	}
+	return dir;
+}
+
+bool open_class(int dir, uid_t uid, gid_t gid, bool create)
+{
 	if (dir < 0)
 		return false;
-	if (fstat(dir, &st) != 0 || st.st_uid != 0 || st.st_gid != gid || (st.st_mode & 07) != 0) {
-		close(dir);
-		return false;
-	}
 	Buf name;
 	name.num(uid);
 	int flags = O_RDWR | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-	int fd = openat(dir, name.p, flags | O_CREAT | O_EXCL, 0640);
-	if (fd < 0 && errno == EEXIST)
+	int fd = create ? openat(dir, name.p, flags | O_CREAT | O_EXCL, 0640) : -1;
+	if (fd < 0 && (!create || errno == EEXIST))
 		fd = openat(dir, name.p, flags);
-	close(dir);
+	struct stat st;
+	if (fd < 0 && !create && errno == ENOENT) {
+		record.witnessed = true;	// a class player with no games yet
+		return true;
+	}
 	if (fd < 0)
 		return false;
 	if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != uid || st.st_gid != gid || st.st_nlink != 1 ||
@@ -76,10 +89,33 @@ bool open_class(uid_t uid, gid_t gid)
 	return true;
 }
 
-// For good: the saved group as well, so that nothing can take it back.
-void drop_privilege(gid_t gid)
+// Whether the caller is root, or of the group the settings name as the
+// class's teachers.
+bool is_teacher()
 {
-	if (setresgid(gid, gid, gid) != 0 || getegid() != gid)
+	Buf name;
+	if (getuid() == 0)
+		return true;
+	if (!setting("teachers", name, true) || name.n == 0)
+		return false;
+	struct group *gr = getgrnam(name.p);
+	if (!gr)
+		return false;
+	if (gr->gr_gid == getgid())
+		return true;
+	gid_t groups[1024];
+	int n = getgroups(1024, groups);
+	for (int i = 0; i < n; i++)
+		if (groups[i] == gr->gr_gid)
+			return true;
+	return false;
+}
+
+// For good, the saved group as well, so that nothing can take it back;
+// but a teacher's report keeps it, to open the records of the class.
+void drop_privilege(gid_t gid, gid_t saved)
+{
+	if (setresgid(gid, gid, saved) != 0 || getegid() != gid)
 		_exit(127);
 	prctl(PR_SET_DUMPABLE, 0);
 }
@@ -113,21 +149,50 @@ void find_files()
 
 }  // namespace
 
+// A record of the class, opened with the recorder's group for as long as
+// the open takes: a regular file of the user it is named for, with no
+// other name; or -1.
+int open_in_class(const char *name)
+{
+	long uid;
+	if (class_dir < 0 || !to_number(name, uid) || setresgid(-1, class_gid, -1) != 0)
+		return -1;
+	int fd = openat(class_dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+	if (setresgid(-1, getgid(), -1) != 0)
+		_exit(127);
+	struct stat st;
+	if (fd >= 0 && (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != static_cast<uid_t>(uid) ||
+	                st.st_gid != class_gid || st.st_nlink != 1)) {
+		close(fd);
+		errno = EPERM;
+		return -1;
+	}
+	return fd;
+}
+
 int main(int argc, char **argv)
 {
 	open_standard();
 	prctl(PR_SET_DUMPABLE, 0);
 	uid_t uid = getuid();
 	gid_t gid = getgid(), egid = getegid();
+	std::string_view verb = argc > 1 ? argv[1] : "";
+	find_files();
 	if (egid != gid) {
-		if (!getenv("PACIFICA_RECORD_DIR"))
-			class_refused = !open_class(uid, egid);
-		drop_privilege(gid);
+		int dir = class_directory(egid);
+		gid_t saved = gid;
+		if (verb == "report") {
+			class_refused = !open_class(dir, uid, egid, false);
+			if (dir >= 0 && is_teacher())
+				class_dir = dir, class_gid = saved = egid;
+		} else if (!getenv("PACIFICA_RECORD_DIR")) {
+			class_refused = !open_class(dir, uid, egid, true);
+		}
+		if (dir >= 0 && dir != class_dir)
+			close(dir);
+		drop_privilege(gid, saved);
 	}
 	restore_environment();
-	find_files();
-
-	std::string_view verb = argc > 1 ? argv[1] : "";
 	if (verb == "play")
 		return cmd_play(argc - 1, argv + 1);
 	if (verb == "run")

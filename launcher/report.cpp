@@ -1,12 +1,15 @@
 // The report: one line per game of the players whose records it reads,
-// for a teacher, as a table or as CSV.  Run by root with the class record,
-// it reads every player's; anyone else, their own.  A PLACE names a home,
-// whose record is read, or a record.  It may run as root over other
-// users' homes, so it reads only regular files that belong to the owner
-// of the home they lie in, checked on the opened file and reached through
-// no link, and prints nothing of a record but what it read as its lines.
+// for a teacher.  With the class record, a teacher (root, or of the group
+// the settings name) reads every player's, anyone else their own.  A
+// PLACE names a home, whose record is read, or a record; --merge reads
+// the CSVs of other machines instead; a roster lists the students with
+// no game too.  It may run as root over other users' homes, so it reads
+// only regular files that belong to the owner of the home they lie in,
+// checked on the opened file and reached through no link, and prints
+// nothing of a record but what it read as its lines.
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,72 +20,198 @@
 #include <initializer_list>
 #include <new>
 
-#include "engine.hpp"
+#include "report.hpp"
 
 namespace {
 
-struct Row {
-	Buf player, home, dir;	// dir unescaped
-	Game g;
+// The password database, read once: a report of thousands of players
+// would otherwise search it once a player.
+struct User {
+	uid_t uid;
+	gid_t gid;
+	char *login, *name, *dir;
 };
 
-struct Rows {
-	Row **r = nullptr;
+struct Users {
+	User *by_uid = nullptr;
+	User **by_login = nullptr;
 	long n = 0;
-	long skipped = 0;
-	const char *player = "", *home = "";
-	Rows() = default;
-	Rows(const Rows &) = delete;
-	Rows &operator=(const Rows &) = delete;
-	~Rows()
+	bool read = false;
+	~Users()
 	{
-		for (long i = 0; i < n; i++) {
-			r[i]->~Row();
-			free(r[i]);
-		}
-		free(r);
+		for (long i = 0; i < n; i++)
+			free(by_uid[i].login), free(by_uid[i].name), free(by_uid[i].dir);
+		free(by_uid);
+		free(by_login);
 	}
-	void add(const Game &g)
-	{
-		Row **q = static_cast<Row **>(realloc(r, (n + 1) * sizeof *r));
-		if (!q)
-			abort();
-		r = q;
-		Row *row = new (calloc(1, sizeof(Row))) Row;
-		row->player.add(player);
-		row->home.add(home);
-		unescape(row->dir, g.dir.view());
-		row->g.number = g.number;
-		row->g.dir.add(g.dir.view());
-		row->g.began = g.began, row->g.time = g.time;
-		memcpy(row->g.done, g.done, sizeof g.done);
-		memcpy(row->g.taken, g.taken, sizeof g.taken);
-		memcpy(row->g.last, g.last, sizeof g.last);
-		row->g.runs = g.runs, row->g.hints = g.hints, row->g.active = g.active;
-		r[n++] = row;
-	}
-};
+} users;
 
-void add_game(const Game &g, void *rows) { static_cast<Rows *>(rows)->add(g); }
-
-void login(Buf &to, uid_t uid)
+char *copy(const char *s, size_t len)
 {
-	if (struct passwd *pw = getpwuid(uid))
-		to.add(pw->pw_name);
-	else
-		to.num(uid);
+	char *p = static_cast<char *>(malloc(len + 1));
+	if (!p)
+		abort();
+	memcpy(p, s, len);
+	p[len] = '\0';
+	return p;
 }
 
-// The games of the record in fd, a file of uid's.
-void read_record(Rows &rows, int fd, uid_t uid, std::string_view home)
+int uid_order(const void *a, const void *b)
 {
-	Buf player, h;
-	login(player, uid);
-	h.add(home);
-	rows.player = player.p;
-	rows.home = h.p;
-	each_game(fd, add_game, &rows, rows.skipped);
-	rows.player = rows.home = "";
+	uid_t x = static_cast<const User *>(a)->uid, y = static_cast<const User *>(b)->uid;
+	return x < y ? -1 : x > y;
+}
+
+int login_order(const void *a, const void *b)
+{
+	return strcmp((*static_cast<User *const *>(a))->login, (*static_cast<User *const *>(b))->login);
+}
+
+void read_users()
+{
+	if (users.read)
+		return;
+	users.read = true;
+	long cap = 0;
+	setpwent();
+	while (struct passwd *pw = getpwent()) {
+		if (users.n == cap) {
+			cap = cap ? cap * 2 : 256;
+			User *q = static_cast<User *>(realloc(users.by_uid, cap * sizeof(User)));
+			if (!q)
+				abort();
+			users.by_uid = q;
+		}
+		const char *gecos = pw->pw_gecos ? pw->pw_gecos : "";
+		users.by_uid[users.n++] = {pw->pw_uid, pw->pw_gid, copy(pw->pw_name, strlen(pw->pw_name)),
+		                           copy(gecos, strcspn(gecos, ",")), copy(pw->pw_dir, strlen(pw->pw_dir))};
+	}
+	endpwent();
+	qsort(users.by_uid, users.n, sizeof(User), uid_order);
+	users.by_login = static_cast<User **>(malloc((users.n + 1) * sizeof(User *)));
+	if (!users.by_login)
+		abort();
+	for (long i = 0; i < users.n; i++)
+		users.by_login[i] = &users.by_uid[i];
+	qsort(users.by_login, users.n, sizeof(User *), login_order);
+}
+
+const User *user_of(uid_t uid)
+{
+	read_users();
+	User key = {uid, 0, nullptr, nullptr, nullptr};
+	return static_cast<const User *>(bsearch(&key, users.by_uid, users.n, sizeof(User), uid_order));
+}
+
+const User *user_named(const char *login)
+{
+	read_users();
+	User key = {0, 0, const_cast<char *>(login), nullptr, nullptr}, *k = &key;
+	void *found = bsearch(&k, users.by_login, users.n, sizeof(User *), login_order);
+	return found ? *static_cast<User **>(found) : nullptr;
+}
+
+// The records already read, by device and inode, so that a home named
+// twice (alice/ and ./alice) is reported once.
+struct Seen {
+	struct Key {
+		dev_t dev;
+		ino_t ino;
+	} *k = nullptr;
+	size_t cap = 0, n = 0;
+	~Seen() { free(k); }
+	bool first(const struct stat &st)
+	{
+		if (2 * (n + 1) > cap) {
+			Seen bigger;
+			bigger.cap = cap ? cap * 2 : 1024;
+			bigger.k = static_cast<Key *>(calloc(bigger.cap, sizeof(Key)));
+			if (!bigger.k)
+				abort();
+			for (size_t i = 0; i < cap; i++)
+				if (k[i].ino)
+					bigger.put(k[i]);
+			free(k);
+			k = bigger.k, cap = bigger.cap;
+			bigger.k = nullptr;
+		}
+		return put({st.st_dev, st.st_ino | (ino_t(1) << (sizeof(ino_t) * 8 - 1))});
+	}
+	bool put(Key key)
+	{
+		size_t i = (key.ino * 0x9e3779b97f4a7c15ULL ^ key.dev) & (cap - 1);
+		for (; k[i].ino; i = (i + 1) & (cap - 1))
+			if (k[i].ino == key.ino && k[i].dev == key.dev)
+				return false;
+		k[i] = key;
+		n++;
+		return true;
+	}
+};
+
+struct Source {
+	Rows &rows;
+	uid_t uid;
+	const char *witness;
+	std::string_view player, home, host;
+};
+
+void add_game(const Game &g, void *ctx)
+{
+	const Source &src = *static_cast<Source *>(ctx);
+	Row &r = src.rows.add();
+	r.player.add(src.player);
+	r.home.add(src.home);
+	r.host.add(src.host);
+	unescape(r.dir, g.dir.view());
+	r.witness = src.witness;
+	for (bool taken : g.taken)
+		if (taken)
+			r.witness = "taken";
+	r.g.number = g.number;
+	r.g.began = g.began, r.g.time = g.time;
+	memcpy(r.g.done, g.done, sizeof g.done);
+	memcpy(r.g.taken, g.taken, sizeof g.taken);
+	memcpy(r.g.last, g.last, sizeof g.last);
+	r.g.runs = g.runs, r.g.hints = g.hints, r.g.active = g.active, r.g.words = g.words;
+	// Why the player is stuck: the last answer of the program of the step
+	// they are on.
+	int on = g.on();
+	std::string_view last = g.last;
+	if (on >= story::nsteps)
+		return;
+	if (last == "bridge:word" && story::steps[on].name == "bridge")
+		r.stuck.add("wrong word given");
+	for (const story::Answer &a : story::answers)
+		if (!a.done && a.program == story::steps[on].command && last.size() == a.program.size() + 1 + a.key.size() &&
+		    last.substr(0, a.program.size()) == a.program && last.substr(a.program.size() + 1) == a.key)
+			r.stuck.add(a.stuck);
+}
+
+Buf host;
+
+// The games of the record in fd, a file of uid's; false when it could not
+// be read whole, or is no record at all.
+bool read_record(Rows &rows, int fd, uid_t uid, std::string_view home, const char *witness)
+{
+	Buf login;
+	const User *u = user_of(uid);
+	if (u)
+		login.add(u->login);
+	else
+		login.num(uid);
+	if (home.empty() && u && witness[0] == 'c')
+		home = u->dir;
+	Source src = {rows, uid, witness, login.view(), home, host.view()};
+	long before = rows.skipped, games = rows.n;
+	bool whole = each_game(fd, add_game, &src, rows.skipped);
+	struct stat st;
+	if (whole && rows.n == games && rows.skipped > before && fstat(fd, &st) == 0 && st.st_size > 0) {
+		rows.skipped = before;
+		errno = EINVAL;
+		return false;
+	}
+	return whole;
 }
 
 // A regular file of owner's below at, through no link; or -1.
@@ -97,7 +226,30 @@ int owned_file(int at, const char *name, uid_t owner, bool dir)
 	return -1;
 }
 
-bool read_place(Rows &rows, const char *place)
+// What a directory with no record in it is: the home of a student who has
+// not begun, a playing directory, or nothing the report can read.
+bool no_record(Rows &rows, int fd, const struct stat &st, std::string_view name)
+{
+	const User *u = user_of(st.st_uid);
+	struct stat home;
+	if (u && stat(u->dir, &home) == 0 && home.st_dev == st.st_dev && home.st_ino == st.st_ino) {
+		Row &r = rows.add();
+		r.player.add(u->login);
+		r.host.add(host.view());
+		r.begun = false;
+		return true;
+	}
+	bool playing = false;
+	for (std::string_view prop : {std::string_view("Jean"), std::string_view("Pacifica"), story::alert})
+		playing |= faccessat(fd, Buf().add(prop).p, F_OK, AT_SYMLINK_NOFOLLOW) == 0;
+	warn(Buf().add(name).add(playing ? " is a playing directory; its player's home holds the record"
+	                                 : " is no home with a record of play")
+	             .add("; not read")
+	             .view());
+	return false;
+}
+
+bool read_place(Rows &rows, Seen &seen, const char *place)
 {
 	Buf name;
 	shown(name, place);
@@ -112,9 +264,12 @@ bool read_place(Rows &rows, const char *place)
 		return false;
 	}
 	if (S_ISREG(st.st_mode)) {
-		read_record(rows, fd, st.st_uid, "");
+		bool whole = !seen.first(st) || read_record(rows, fd, st.st_uid, "", "home");
 		close(fd);
-		return true;
+		if (!whole)
+			warn(Buf().add(name.view()).add(errno == EINVAL ? " is not a record of play" : ": ")
+			             .add(errno == EINVAL ? "" : strerror(errno)).add("; not read").view());
+		return whole;
 	}
 	if (!S_ISDIR(st.st_mode)) {
 		close(fd);
@@ -126,215 +281,316 @@ bool read_place(Rows &rows, const char *place)
 	int at = fd;
 	for (const char *part : {".local", "state", "pacifica"}) {
 		int next = owned_file(at, part, owner, true);
-		close(at);
-		if (next < 0)
-			return true;	// no game played there
+		if (next < 0) {
+			bool ok = no_record(rows, fd, st, name.view());
+			close(at);
+			if (at != fd)
+				close(fd);
+			return ok;
+		}
+		if (at != fd)
+			close(at);
 		at = next;
 	}
 	int rec = owned_file(at, "record", owner, false);
 	if (rec < 0 && faccessat(at, "record", F_OK, AT_SYMLINK_NOFOLLOW) == 0) {
-		close(at);
+		close(at), close(fd);
 		warn(Buf().add(name.view()).add("/.local/state/pacifica/record is not a regular file of its owner's; not read").view());
 		return false;
 	}
 	close(at);
-	if (rec >= 0) {
-		Buf home;
-		home.add(place);
-		while (home.n > 1 && home.p[home.n - 1] == '/')
-			home.p[--home.n] = '\0';
-		read_record(rows, rec, owner, home.view());
-		close(rec);
+	if (rec < 0) {
+		bool ok = no_record(rows, fd, st, name.view());
+		close(fd);
+		return ok;
+	}
+	close(fd);
+	Buf home;
+	home.add(place);
+	while (home.n > 1 && home.p[home.n - 1] == '/')
+		home.p[--home.n] = '\0';
+	struct stat rs;
+	bool whole = fstat(rec, &rs) != 0 || !seen.first(rs) || read_record(rows, rec, owner, home.view(), "home");
+	close(rec);
+	if (!whole)
+		warn(Buf().add(name.view()).add("/.local/state/pacifica/record could not be read whole").view());
+	return whole;
+}
+
+// Every record of the class, for a teacher.
+void read_class(Rows &rows)
+{
+	int dup_fd = dup(class_dir);
+	DIR *d = dup_fd >= 0 ? fdopendir(dup_fd) : nullptr;
+	if (!d) {
+		rows.unread++;
+		warn("cannot list the class record");
+		return;
+	}
+	while (struct dirent *e = readdir(d)) {
+		long uid;
+		if (!to_number(e->d_name, uid))
+			continue;
+		int fd = open_in_class(e->d_name);
+		if (fd < 0 || !read_record(rows, fd, uid, "", "class")) {
+			rows.unread++;
+			Buf name;
+			shown(name, e->d_name);
+			warn(Buf().add("the class record's ").add(name.view()).add(" could not be read").view());
+		}
+		if (fd >= 0)
+			close(fd);
+	}
+	closedir(d);
+}
+
+// The students of a roster, one login a line, or of a group.
+struct Roster {
+	Buf *login = nullptr;
+	long n = 0, cap = 0;
+	bool given = false;
+	~Roster()
+	{
+		for (long i = 0; i < n; i++)
+			login[i].~Buf();
+		free(login);
+	}
+	void add(std::string_view name)
+	{
+		if (n == cap) {
+			cap = cap ? cap * 2 : 64;
+			Buf *q = static_cast<Buf *>(realloc(static_cast<void *>(login), cap * sizeof(Buf)));
+			if (!q)
+				abort();
+			login = q;
+		}
+		new (&login[n++]) Buf;
+		login[n - 1].add(name);
+	}
+};
+
+bool read_roster(Roster &roster, const char *file)
+{
+	roster.given = true;
+	int fd = open(file, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+	struct stat st;
+	Buf text;
+	char b[65536];
+	ssize_t got = -1;
+	if (fd >= 0 && fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode))
+		while ((got = read(fd, b, sizeof b)) > 0)
+			text.add(std::string_view(b, got));
+	int saved = fd < 0 || got < 0 ? errno : 0;
+	if (fd >= 0)
+		close(fd);
+	if (saved || got < 0) {
+		Buf name;
+		shown(name, file);
+		warn(Buf().add("cannot read the roster ").add(name.view()).add(": ").add(strerror(saved ? saved : EISDIR)).view());
+		return false;
+	}
+	std::string_view all = text.view();
+	while (!all.empty()) {
+		size_t nl = all.find('\n');
+		std::string_view line = all.substr(0, nl);
+		all = nl == all.npos ? std::string_view() : all.substr(nl + 1);
+		while (!line.empty() && strchr(" \t\r", line.back()))
+			line.remove_suffix(1);
+		while (!line.empty() && strchr(" \t", line.front()))
+			line.remove_prefix(1);
+		if (!line.empty() && line[0] != '#')
+			roster.add(line);
 	}
 	return true;
 }
 
-void read_class(Rows &rows)
+bool read_group(Roster &roster, const char *name)
 {
-	if (getuid() != 0) {
-		read_record(rows, record.fd, getuid(), "");
-		return;
+	roster.given = true;
+	struct group *gr = getgrnam(name);
+	if (!gr) {
+		Buf shown_name;
+		shown(shown_name, name);
+		warn(Buf().add("there is no group ").add(shown_name.view()).view());
+		return false;
 	}
-	DIR *d = opendir(PACIFICA_CLASS_RECORD);
-	while (struct dirent *e = d ? readdir(d) : nullptr) {
-		long uid;
-		if (!to_number(e->d_name, uid))
-			continue;
-		int fd = owned_file(dirfd(d), e->d_name, uid, false);
-		if (fd < 0)
-			continue;
-		read_record(rows, fd, uid, "");
-		close(fd);
-	}
-	if (d)
-		closedir(d);
+	gid_t gid = gr->gr_gid;
+	for (char **m = gr->gr_mem; *m; m++)
+		roster.add(*m);
+	read_users();
+	for (long i = 0; i < users.n; i++)
+		if (users.by_uid[i].gid == gid)
+			roster.add(users.by_uid[i].login);
+	return true;
 }
+
+int order(std::string_view x, std::string_view y) { return x.compare(y); }
 
 int by_player(const void *a, const void *b)
 {
 	const Row *x = *static_cast<Row *const *>(a), *y = *static_cast<Row *const *>(b);
-	int c = strcmp(x->player.p, y->player.p);
-	return c ? c : strcmp(x->dir.p, y->dir.p);
+	if (int c = order(x->player.view(), y->player.view()))
+		return c;
+	if (x->begun != y->begun)
+		return x->begun ? -1 : 1;
+	int c = order(x->host.view(), y->host.view());
+	return c ? c : order(x->dir.view(), y->dir.view());
 }
 
-void local_time(Buf &to, time_t t)
+int by_login(const void *a, const void *b)
 {
-	char s[32];
-	struct tm tm;
-	localtime_r(&t, &tm);
-	strftime(s, sizeof s, "%m-%d %H:%M", &tm);
-	to.add(s);
+	return order(static_cast<const Buf *>(a)->view(), static_cast<const Buf *>(b)->view());
 }
 
-void pad(Buf &to, std::string_view s, size_t width, bool right = false)
+// Only the roster's students, each of them: those with no game as not
+// begun, a student not begun on one machine but playing on another as
+// playing.  Rows are sorted by player.
+void keep_roster(Rows &rows, Roster &roster)
 {
-	if (right)
-		for (size_t i = s.size(); i < width; i++)
-			to.add(' ');
-	to.add(s);
-	if (!right)
-		for (size_t i = s.size(); i < width; i++)
-			to.add(' ');
-}
-
-void table(Buf &b, const Rows &rows)
-{
-	// Each column's width, and whether it is aligned to the right.
-	static constexpr struct {
-		size_t width;
-		bool right;
-	} column[] = {{9, false}, {17, false}, {5, true}, {9, false}, {4, true}, {11, false}, {11, false}, {6, true}};
-	auto line = [&](std::initializer_list<std::string_view> cells) {
-		size_t i = 0;
-		for (std::string_view cell : cells) {
-			if (i)
-				b.add(' ');
-			pad(b, cell, column[i].width, column[i].right);
-			i++;
-		}
-		b.add('\n');
-	};
-	line({"PLAYER", "GAME", "STEPS", "ON", "RUNS", "BEGAN", "LAST", "PLAYED"});
-	long players = 0, finished = 0;
-	for (long i = 0; i < rows.n; i++) {
-		const Row &r = *rows.r[i];
-		players += i == 0 || strcmp(rows.r[i - 1]->player.p, r.player.p) != 0;
-		int on = r.g.on();
-		finished += on == story::nsteps;
-		Buf game, steps, runs, began, last, played, player;
-		shown(player, r.player.view());
-		std::string_view dir = r.dir.view(), home = r.home.view();
-		if (!home.empty() && dir == home)
-			game.add("~");
-		else if (!home.empty() && dir.substr(0, home.size() + 1) == Buf().add(home).add('/').view())
-			shown(game.add("~"), dir.substr(home.size()));
-		else
-			shown(game, dir);
-		steps.num(r.g.ndone()).add('/').num(story::nsteps);
-		for (bool taken : r.g.taken)
-			if (taken) {
-				steps.add('~');
-				break;
-			}
-		runs.num(r.g.runs);
-		local_time(began, r.g.began);
-		local_time(last, r.g.time);
-		long s = r.g.active;
-		if (s < 60)
-			played.add("<1m");
-		else if (s < 3600)
-			played.num(s / 60).add('m');
-		else
-			played.num(s / 3600).add('h').add(s % 3600 / 60 < 10 ? "0" : "").num(s % 3600 / 60);
-		line({player.view(), game.view(), steps.view(), on < story::nsteps ? story::steps[on].name : "finished",
-		      runs.view(), began.view(), last.view(), played.view()});
+	qsort(roster.login, roster.n, sizeof(Buf), by_login);
+	long games = rows.n;
+	for (long i = 0, j = 0; i < roster.n; i++) {
+		std::string_view login = roster.login[i].view();
+		if (i > 0 && login == roster.login[i - 1].view())
+			continue;
+		while (j < games && order(rows.r[j]->player.view(), login) < 0)
+			j++;
+		if (j < games && rows.r[j]->player.view() == login)
+			continue;
+		Row &r = rows.add();
+		r.player.add(login);
+		r.host.add(host.view());
+		r.begun = false;
 	}
-	b.num(players).add(players == 1 ? " player, " : " players, ").num(rows.n).add(rows.n == 1 ? " game, " : " games, ");
-	b.num(finished).add(" finished.");
-	if (rows.skipped)
-		b.add("  ").num(rows.skipped).add(rows.skipped == 1 ? " record line could not be read and was skipped."
-		                                                   : " record lines could not be read and were skipped.");
-	b.add('\n');
+	for (long i = 0; i < games; i++) {
+		Buf key;
+		key.add(rows.r[i]->player.view());
+		if (!bsearch(&key, roster.login, roster.n, sizeof(Buf), by_login))
+			rows.drop(i);
+	}
+	rows.compact();
 }
 
-void csv_field(Buf &b, std::string_view s)
+// A student not begun on one machine who plays on another is playing.
+void drop_not_begun_players(Rows &rows)
 {
-	if (s.find_first_of("\",\r\n") == s.npos) {
-		b.add(s);
-		return;
-	}
-	b.add('"');
-	for (char c : s)
-		b.add(c == '"' ? "\"\"" : std::string_view(&c, 1));
-	b.add('"');
+	each_player(rows, [&](long first, long end, long best) {
+		for (long i = first; i < end; i++)
+			if (!rows.r[i]->begun && rows.r[best]->begun)
+				rows.drop(i);
+	});
+	rows.compact();
 }
 
-void csv(Buf &b, const Rows &rows)
+[[noreturn]] void usage(std::string_view what, std::string_view arg)
 {
-	b.add("player,directory,steps_done,steps,on,runs_since_step,began,last_activity,played_seconds\r\n");
-	for (long i = 0; i < rows.n; i++) {
-		const Row &r = *rows.r[i];
-		int on = r.g.on();
-		csv_field(b, r.player.view());
-		b.add(',');
-		csv_field(b, r.dir.view());
-		b.add(',').num(r.g.ndone()).add(',').num(story::nsteps).add(',');
-		b.add(on < story::nsteps ? story::steps[on].name : "finished").add(',').num(r.g.runs).add(',');
-		stamp(b, r.g.began);
-		b.add(',');
-		stamp(b, r.g.time);
-		b.add(',').num(r.g.active).add("\r\n");
-	}
+	Buf b, shown_arg;
+	shown(shown_arg, arg);
+	b.add("pacifica: ").add(what).add(shown_arg.view()).add('\n');
+	b.add("usage: pacifica --report [--csv [--per-student]] [--class GROUP] [--roster FILE] [PLACE...]\n"
+	      "       pacifica --report [--csv [--per-student]] [--class GROUP] [--roster FILE] --merge CSV...\n");
+	err(b.view());
+	exit(2);
 }
 
 }  // namespace
 
+void full_name(Buf &to, std::string_view login)
+{
+	Buf key;
+	key.add(login);
+	const User *u = user_named(key.p);
+	to.add(u && u->name[0] ? std::string_view(u->name) : login);
+}
+
 int cmd_report(int argc, char **argv)
 {
-	bool as_csv = false;
+	bool as_csv = false, each_student = false, merge = false;
 	int first = argc, status = 0;
+	Roster roster;
 	for (int i = 1; i < argc; i++) {
 		std::string_view a = argv[i];
 		if (a == "--csv") {
 			as_csv = true;
+		} else if (a == "--per-student") {
+			each_student = as_csv = true;
+		} else if (a == "--class" || a == "--roster") {
+			if (i + 1 >= argc)
+				usage(a, " needs an argument");
+			if (!(a == "--class" ? read_group(roster, argv[i + 1]) : read_roster(roster, argv[i + 1])))
+				return 1;
+			i++;
+		} else if (a == "--merge") {
+			merge = true;
+			first = i + 1;
+			if (first >= argc)
+				usage("--merge", " needs the CSV files to merge");
+			break;
 		} else if (a == "--") {
 			first = i + 1;
 			break;
 		} else if (a.size() > 1 && a[0] == '-') {
-			Buf b;
-			b.add("pacifica: unknown option: ").add(a).add('\n');
-			b.add("usage: pacifica --report [--csv] [PLACE...]\n");
-			err(b.view());
-			return 2;
+			usage("unknown option: ", a);
 		} else {
 			first = i;
 			break;
 		}
 	}
+	char name[256] = "";
+	gethostname(name, sizeof name - 1);
+	host.add(name);
 	Rows rows;
-	if (first >= argc) {
+	Seen seen;
+	if (merge) {
+		for (int i = first; i < argc; i++)
+			if (!read_csv(rows, argv[i]))
+				status = 1;
+	} else if (first >= argc) {
 		Buf why;
-		if (record.witnessed)
+		if (class_dir >= 0) {
 			read_class(rows);
-		else if (open_record(false, why) && record.fd >= 0)
-			read_record(rows, record.fd, getuid(), getenv("HOME") ? getenv("HOME") : "");
-		else if (why.n)
+		} else if (record.witnessed) {
+			if (record.fd >= 0 && !read_record(rows, record.fd, getuid(), "", "class"))
+				rows.unread++;
+		} else if (open_record(false, why) && record.fd >= 0) {
+			if (!read_record(rows, record.fd, getuid(), getenv("HOME") ? getenv("HOME") : "", "home"))
+				rows.unread++;
+		} else if (why.n) {
 			die(why.view());
+		}
 	}
-	for (int i = first; i < argc; i++)
-		if (std::string_view(argv[i]) != "--csv" && !read_place(rows, argv[i]))
+	for (int i = first; !merge && i < argc; i++)
+		if (!read_place(rows, seen, argv[i]))
 			status = 1;
 	if (rows.n > 1)
 		qsort(rows.r, rows.n, sizeof *rows.r, by_player);
+	if (roster.given) {
+		keep_roster(rows, roster);
+		qsort(rows.r, rows.n, sizeof *rows.r, by_player);
+	}
+	drop_not_begun_players(rows);
+
+	bool plain = !isatty(1);
 	Buf b;
-	if (as_csv)
-		csv(b, rows);
-	else
+	if (each_student) {
+		per_student(b, rows, plain);
+	} else if (as_csv) {
+		csv(b, rows, plain);
+	} else {
 		table(b, rows);
+		summary(b, rows);
+	}
 	if (!write_all(1, b.view()) && errno != EPIPE)
 		die(Buf().add("cannot write the report: ").add(strerror(errno)).view());
-	if (as_csv && rows.skipped)
-		warn(Buf().num(rows.skipped).add(rows.skipped == 1 ? " record line could not be read and was skipped"
-		                                                   : " record lines could not be read and were skipped").view());
+	if (rows.skipped || rows.unread) {
+		Buf w;
+		if (rows.skipped)
+			w.num(rows.skipped).add(rows.skipped == 1 ? " record line could not be read and was skipped"
+			                                          : " record lines could not be read and were skipped");
+		if (rows.unread)
+			w.add(w.n ? "; " : "").num(rows.unread).add(rows.unread == 1 ? " record could not be read" : " records could not be read");
+		warn(Buf().add("the report is not whole: ").add(w.view()).view());
+		status = 1;
+	}
 	return status;
 }

@@ -69,10 +69,13 @@ int main(int argc, char **argv)
 			         literal(f[4]) + ", " + literal(f[5]) + "},\n";
 			nsteps++;
 		} else if (f[0] == "answer") {
-			if (f.size() != 6 || (f[3] != "0" && f[3] != "1") || (f[4] != "" && f[4] != "done"))
-				fail(argv[1], n, "an answer has 5 fields: program, key, status 0 or 1, done or nothing, opening");
+			if (f.size() != 7 || (f[3] != "0" && f[3] != "1") || (f[4] != "" && f[4] != "done") ||
+			    (f[4] == "done") == !f[5].empty())
+				fail(argv[1], n,
+				     "an answer has 6 fields: program, key, status 0 or 1, done or nothing, "
+				     "what stuck on it means (for an answer not done), opening");
 			answers += "\t{" + literal(f[1]) + ", " + literal(f[2]) + ", " + f[3] + ", " +
-			           (f[4] == "done" ? "true" : "false") + ", " + literal(f[5]) + "},\n";
+			           (f[4] == "done" ? "true" : "false") + ", " + literal(f[5]) + ", " + literal(f[6]) + "},\n";
 			nanswers++;
 			bool known = false;
 			for (const std::string &p : seen)
@@ -102,7 +105,7 @@ int main(int argc, char **argv)
 	       "#pragma once\n\n#include <string_view>\n\nnamespace story {\n\n"
 	       "struct Step {\n\tstd::string_view name, command, needs, map, next;\n};\n"
 	       "struct Answer {\n\tstd::string_view program, key;\n\tint status;\n\tbool done;\n"
-	       "\tstd::string_view opening;\n};\n"
+	       "\tstd::string_view stuck, opening;\n};\n"
 	       "struct Hint {\n\tstd::string_view situation, idea, lines;\t// lines one a line\n};\n\n"
 	    << "constexpr int nsteps = " << nsteps << ";\nconstexpr Step steps[nsteps] = {\n" << steps
 	    << "};\n\nconstexpr int nanswers = " << nanswers << ";\nconstexpr Answer answers[nanswers] = {\n"

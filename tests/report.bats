@@ -26,19 +26,42 @@ two_games() {
 	lay "$journal" 2 "$top/stuck" resettle liar 2026-12-08T09:45:00Z 'on=resettle began=1796720700 done=120,,,,,, last=resettle:liar runs=14 hints=2 active=2400 sessions=2 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=2'
 }
 
-table_head='PLAYER    GAME              STEPS ON        RUNS BEGAN       LAST        PLAYED'
+# row PLAYER GAME STEPS ON WHY RUNS HINTS BEGAN FINISHED ACTIVE: a line of
+# the table.
+row() { printf '%-8s %-14s %5s %-9s %-17s %4s %5s %-11s %-11s %6s\n' "$@" | sed 's/ *$//'; }
 
-@test "games laid with fixed times, as a table and as CSV" {
-	two_games; me=$(id -un)
-	report
+@test "games laid with fixed times: the table and the class below it, the CSV of games and of students" {
+	two_games; me=$(id -un); printf '%s\n' "$me" '# a comment' '  ' ' ben ' >"$T/roster"
+	report --roster "$T/roster"
 	[ "$status" = 0 ]; [ ! -s "$T/err" ]
-	same_bytes "$T/out" "$table_head
-$(printf '%-9s %-17s %5s %-9s %4s %-11s %-11s %6s' "$me" '~/pacifica' 7/7 finished 0 '12-08 09:00' '12-08 09:39' 39m)
-$(printf '%-9s %-17s %5s %-9s %4s %-11s %-11s %6s' "$me" "$top/stuck" 1/7 resettle 14 '12-08 09:05' '12-08 09:45' 40m)
-1 player, 2 games, 1 finished."$'\n'
-	report --csv "$home"
-	[ "$status" = 0 ]
-	same_bytes "$T/out" "player,directory,steps_done,steps,on,runs_since_step,began,last_activity,played_seconds"$'\r\n'"$me,$home/pacifica,7,7,finished,0,2026-12-08T09:00:00Z,2026-12-08T09:39:00Z,2340"$'\r\n'"$me,$top/stuck,1,7,resettle,14,2026-12-08T09:05:00Z,2026-12-08T09:45:00Z,2400"$'\r\n'
+	bar() { printf "%$1s" | tr ' ' "$2"; }
+	same_bytes "$T/out" "$(row PLAYER GAME STEPS ON WHY RUNS HINTS BEGAN FINISHED ACTIVE)
+$(row ben - 0/7 'not begun')
+$(row "$me" '~/pacifica' 7/7 finished - 0 0 '12-08 09:00' '12-08 09:39' 39m)
+$(row "$me" "$top/stuck" 1/7 resettle 'Jean not home' 14 2 '12-08 09:05' - 40m)
+1 player, 2 games, 1 finished; 1 not begun.
+
+STEP       DONE   ON
+not begun     -    1  $(bar 25 +)
+$(for s in prologue resettle duplicate bridge raze celebrate retribute finished; do printf '%-10s%5s%5s  %s\n' $s 1 "$([ $s = finished ] || echo 0)" "$(bar 25 '#')"; done)"$'\n'
+	report --csv --roster "$T/roster"
+	[ "$status" = 0 ]; h=$(hostname)
+	same_bytes "$T/out" "player,directory,steps_done,steps,on,runs_since_step,began,last_activity,played_seconds,why,hints_since_step,finished,witness,host,done_prologue,done_resettle,done_duplicate,done_bridge,done_raze,done_celebrate,done_retribute"$'\r'"
+ben,,0,7,not begun,,,,,,,,,$h,,,,,,,"$'\r'"
+$me,$home/pacifica,7,7,finished,0,2026-12-08T09:00:00Z,2026-12-08T09:39:00Z,2340,,0,2026-12-08T09:39:00Z,home,$h,2026-12-08T09:01:00Z,2026-12-08T09:05:00Z,2026-12-08T09:10:00Z,2026-12-08T09:15:00Z,2026-12-08T09:20:00Z,2026-12-08T09:30:00Z,2026-12-08T09:39:00Z"$'\r'"
+$me,$top/stuck,1,7,resettle,14,2026-12-08T09:05:00Z,2026-12-08T09:45:00Z,2400,Jean not home,2,,home,$h,2026-12-08T09:07:00Z,,,,,,"$'\r\n'
+	cp "$T/out" "$T/class.csv"
+	report --csv --per-student --roster "$T/roster"
+	same_bytes "$T/out" "Student,ID,SIS User ID,SIS Login ID,Section,Pacifica steps (of 7),Pacifica finished"$'\r'"
+ben,,,ben,,0,"$'\r'"
+$(getent passwd "$me" | cut -d: -f5 | cut -d, -f1 | grep . || echo "$me"),,,$me,,7,2026-12-08T09:39:00Z"$'\r\n'
+	# The CSV of another machine, merged, gives the same rows back.
+	report --csv --merge "$T/class.csv"
+	[ "$status" = 0 ]; same_bytes "$T/out" "$(cat "$T/class.csv")"$'\n'
+	sed "s/,$h,/,lab2,/" "$T/class.csv" >"$T/lab2.csv"
+	report --merge "$T/class.csv" "$T/lab2.csv"
+	grep -q "^$me *lab2:$top/stuck *1/7 resettle *Jean not home " "$T/out"
+	grep -qx '1 player, 4 games, 2 finished; 1 not begun.' "$T/out"
 }
 
 @test "real games: the report tells what the game shell says" {
@@ -47,10 +70,10 @@ $(printf '%-9s %-17s %5s %-9s %4s %-11s %-11s %6s' "$me" "$top/stuck" 1/7 resett
 	game "$top/new" </dev/null
 	report
 	[ "$status" = 0 ]
-	sed -n 2,4p "$T/out" | awk '{ print $2, $3, $4, $5 }' | same_bytes /dev/stdin "~/pacifica 7/7 finished 0
-$top/new 0/7 prologue 0
-$top/stuck 1/7 resettle 3"$'\n'
-	tail -n 1 "$T/out" | grep -qx '1 player, 3 games, 1 finished.'
+	sed -n 2,4p "$T/out" | sed 's/^[^ ]* *//; s/  */ /g' | sed 's/ [0-9][0-9]-[0-9][0-9] .*//' | same_bytes /dev/stdin "~/pacifica 7/7 finished - 0 0
+$top/new 0/7 prologue - 0 0
+$top/stuck 1/7 resettle Jean not home 3 0"$'\n'
+	grep -qx '1 player, 3 games, 1 finished.' "$T/out"
 }
 
 @test "CSV quotes what needs quoting" {
@@ -63,10 +86,11 @@ $top/stuck 1/7 resettle 3"$'\n'
 	two_games
 	printf 'junk\n\0\n2026-12-08T10:00:00Z\t9\t/x\tbegun\tnot\nsecret line\n2026-12-0' >>"$journal"
 	report
-	[ "$status" = 0 ]; tail -n 1 "$T/out" | grep -qx '1 player, 2 games, 1 finished.  5 record lines could not be read and were skipped.'
-	grep -q "resettle *14 " "$T/out"
+	[ "$status" = 1 ]; grep -qx '1 player, 2 games, 1 finished.  5 record lines could not be read and were skipped.' "$T/out"
+	grep -q "resettle *Jean not home *14 " "$T/out"
 	run grep -c 'secret\|junk' "$T/out"; [ "$output" = 0 ]
-	report --csv; grep -qx 'pacifica: 5 record lines could not be read and were skipped' "$T/err"
+	report --csv; [ "$status" = 1 ]
+	same_bytes "$T/err" $'pacifica: the report is not whole: 5 record lines could not be read and were skipped\n'
 }
 
 @test "places without a record are skipped; links, FIFOs, missing places and others' records are not read" {
@@ -83,8 +107,9 @@ $top/stuck 1/7 resettle 3"$'\n'
 	fi
 	report "$top/empty" "$top/linked" "$top/fifo" "$home" "$top/missing" "${theirs[@]}" "$top/linked/.local/state/pacifica/record"
 	[ "$status" = 1 ]
-	tail -n 1 "$T/out" | grep -qx '1 player, 2 games, 1 finished.'
-	want="pacifica: $top/linked/.local/state/pacifica/record is not a regular file of its owner's; not read
+	grep -qx '1 player, 2 games, 1 finished.' "$T/out"
+	want="pacifica: $top/empty is no home with a record of play; not read
+pacifica: $top/linked/.local/state/pacifica/record is not a regular file of its owner's; not read
 pacifica: $top/fifo/.local/state/pacifica/record is not a regular file of its owner's; not read
 pacifica: there is no $top/missing; not read"
 	[ "$(id -u)" != 0 ] || want+=$'\n'"pacifica: $top/theirs/.local/state/pacifica/record is not a regular file of its owner's; not read"
@@ -99,7 +124,7 @@ pacifica: there is no $top/missing; not read"
 	report "$home" "$top/nobody"
 	[ "$status" = 0 ]
 	sed -n 2p "$T/out" | grep -q "^$(id -un 65534) *~/game *1/7 resettle "
-	tail -n 1 "$T/out" | grep -qx '2 players, 3 games, 1 finished.'
+	grep -qx '2 players, 3 games, 1 finished.' "$T/out"
 }
 
 @test "no record at all" { report; [ "$status" = 0 ]; [ "$(tail -n 1 "$T/out")" = '0 players, 0 games, 0 finished.' ]; report --bogus; [ "$status" = 2 ]; }
@@ -120,7 +145,7 @@ bad_lines=(
 	for bad in "${bad_lines[@]}"; do
 		rm -f "$journal"; two_games; printf '%s\n' "$bad" >>"$journal"
 		report
-		tail -n 1 "$T/out" | grep -qx '1 player, 2 games, 1 finished.  1 record line could not be read and was skipped.' ||
+		grep -qx '1 player, 2 games, 1 finished.  1 record line could not be read and was skipped.' "$T/out" ||
 			{ echo "not skipped: ${bad:0:80}" >&2; cat "$T/out" >&2; return 1; }
 	done
 }

@@ -1,0 +1,61 @@
+// The report's rows, gathered by report.cpp from records, CSVs of other
+// machines and a roster, and laid out by report_table.cpp and
+// report_csv.cpp.
+#pragma once
+
+#include <sys/types.h>
+
+#include "engine.hpp"
+
+struct Row {
+	Buf player, home, dir, host;	// dir as it is, not escaped
+	Buf stuck;			// why the player is stuck, in a few words
+	const char *witness = "";	// "class", "home" or "taken"
+	bool begun = true;		// false for a student of the roster with no game
+	Game g;
+	time_t finished() const;	// 0 when not
+	int on() const { return begun ? g.on() : -1; }
+	std::string_view on_name() const;
+};
+
+struct Rows {
+	Row **r = nullptr;
+	long n = 0, cap = 0;
+	long skipped = 0;	// lines that are not the record's
+	long unread = 0;	// records or files that could not be read whole
+	Rows() = default;
+	Rows(const Rows &) = delete;
+	Rows &operator=(const Rows &) = delete;
+	~Rows();
+	Row &add();
+	void drop(long i);	// leaves a hole, filled by compact()
+	void compact();
+};
+
+// The row of each player's furthest game, from rows sorted by player:
+// fn(first, end, best) for each player's rows [first, end).
+template <class F> void each_player(const Rows &rows, F fn)
+{
+	for (long i = 0, end; i < rows.n; i = end) {
+		long best = i;
+		for (end = i + 1; end < rows.n && rows.r[end]->player.view() == rows.r[i]->player.view(); end++) {
+			const Row &a = *rows.r[end], &b = *rows.r[best];
+			int da = a.begun ? a.g.ndone() : -1, db = b.begun ? b.g.ndone() : -1;
+			if (da > db || (da == db && a.g.time > b.g.time))
+				best = end;
+		}
+		fn(i, end, best);
+	}
+}
+
+// A login's full name, from the password database: its first field.
+void full_name(Buf &to, std::string_view login);
+
+void table(Buf &b, const Rows &rows);
+void summary(Buf &b, const Rows &rows);
+// fields are shown as a terminal can take them when plain is false.
+void csv(Buf &b, const Rows &rows, bool plain);
+void per_student(Buf &b, const Rows &rows, bool plain);
+// The rows of a CSV that the report wrote, on another machine perhaps;
+// false, with why said, when file is not one.
+bool read_csv(Rows &rows, const char *file);

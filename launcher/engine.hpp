@@ -27,6 +27,14 @@ struct Buf {
 	std::string_view view() const { return {p ? p : "", n}; }
 };
 
+// How the pacifica command is used, for a line that says it was not.
+constexpr std::string_view usage_text =
+    "usage: pacifica [--no-hints] [DIR]\n"
+    "       pacifica --new [--yes] [--no-hints] [DIR]\n"
+    "       pacifica --report [--csv [--per-student]] [--class GROUP] [--roster FILE]\n"
+    "                         [PLACE... | --merge CSV...]\n"
+    "       pacifica --walkthrough | --help | --version\n";
+
 // Output.  The game's own lines go to the descriptor that the game shell
 // names in PACIFICA_SAY, standard error otherwise.
 bool write_all(int fd, std::string_view s);
@@ -136,6 +144,8 @@ void unlock(int fd);
 // record was there to open and refused.
 extern Record record;
 extern bool class_refused;
+// Whether the caller closed standard output: what is written to it is lost.
+extern bool stdout_closed;
 // For the report of a teacher (root, or a member of the group that the
 // settings name as teachers): the class record's directory, and the
 // recorder's group, taken back only to open a file in it.  class_dir is

@@ -17,10 +17,6 @@
 
 namespace {
 
-constexpr std::string_view usage_text = "usage: pacifica [--no-hints] [DIR]\n"
-                                        "       pacifica --new [--yes] [--no-hints] [DIR]\n"
-                                        "       pacifica --report [--csv] [PLACE...]\n"
-                                        "       pacifica --walkthrough | --help | --version\n";
 // The longest name of a playing directory, escaped, that a line of the
 // record takes.
 constexpr size_t dir_bound = 2048;

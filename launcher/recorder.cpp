@@ -26,6 +26,7 @@
 Record record;
 Buf libexec, share, conf;
 bool class_refused;
+bool stdout_closed;
 int class_dir = -1;
 gid_t class_gid;
 
@@ -42,8 +43,11 @@ constexpr const char *kept[] = {"TMPDIR", "LD_PRELOAD", "LD_LIBRARY_PATH", "TZDI
 void open_standard()
 {
 	for (int fd = 0; fd < 3; fd++)
-		if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", O_RDWR) != fd)
-			_exit(127);
+		if (fcntl(fd, F_GETFD) < 0) {
+			stdout_closed |= fd == 1;
+			if (open("/dev/null", O_RDWR) != fd)
+				_exit(127);
+		}
 }
 
 // The player's record in the class record, opened with the privilege: a

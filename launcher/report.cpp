@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
@@ -487,8 +488,7 @@ void drop_not_begun_players(Rows &rows)
 	Buf b, shown_arg;
 	shown(shown_arg, arg);
 	b.add("pacifica: ").add(what).add(shown_arg.view()).add('\n');
-	b.add("usage: pacifica --report [--csv [--per-student]] [--class GROUP] [--roster FILE] [PLACE...]\n"
-	      "       pacifica --report [--csv [--per-student]] [--class GROUP] [--roster FILE] --merge CSV...\n");
+	b.add(usage_text);
 	err(b.view());
 	exit(2);
 }
@@ -580,6 +580,9 @@ int cmd_report(int argc, char **argv)
 		table(b, rows);
 		summary(b, rows);
 	}
+	if (stdout_closed)
+		die("cannot write the report: standard output is closed");
+	signal(SIGPIPE, SIG_IGN);	// a reader that has read enough is no failure
 	if (!write_all(1, b.view()) && errno != EPIPE)
 		die(Buf().add("cannot write the report: ").add(strerror(errno)).view());
 	if (rows.skipped || rows.unread) {

@@ -13,7 +13,8 @@ stands in your playing directory, starting at yklim_yaw.\n'
 rebuilt=$'You have escaped from the Grob stronghold once already in this game;\nit is not built again.\n'
 usage=$'usage: pacifica [--no-hints] [DIR]
        pacifica --new [--yes] [--no-hints] [DIR]
-       pacifica --report [--csv] [PLACE...]
+       pacifica --report [--csv [--per-student]] [--class GROUP] [--roster FILE]
+                         [PLACE... | --merge CSV...]
        pacifica --walkthrough | --help | --version\n'
 
 # welcome DIR BACK: what a new game in DIR says before the first prompt.

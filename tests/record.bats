@@ -153,3 +153,18 @@ events() { cut -f 4,5 "$mine" | sed 's/\t-$//'; }
 	tail -n 1 "$T/out" | grep -qx 'The walkthrough reached the end of the game.'
 	[ ! -e "$mine" ]; [ -z "$(ls -A "$home")" ]
 }
+
+@test "a teacher, of the group the settings name, reports the whole class; anyone else, their own games" {
+	player -- prologue
+	conf=$CLASS/prefix/etc/pacifica.conf; cp "$conf" "$T/conf"
+	teacher() { (cd "$top" && setpriv --reuid=65533 --regid=65533 --groups="$1" env HOME="$top" "$PACIFICA" --report) >"$T/out" 2>"$T/err"; }
+	for setting in 'teachers = users|users|1 player' 'teachers = users|65533|0 players' 'teachers = nogroup|users|0 players' '|users|0 players'; do
+		IFS='|' read -r line groups want <<<"$setting"
+		printf '%s\n' "$line" >"$conf"; teacher "$groups"
+		grep -q "^$want, " "$T/out" || { echo "$setting: $(cat "$T/out" "$T/err")" >&2; cp "$T/conf" "$conf"; return 1; }
+	done
+	chmod g+w "$conf"; printf 'teachers = users\n' >"$conf"; teacher users; cp "$T/conf" "$conf"; chmod 644 "$conf"
+	grep -q '^0 players, ' "$T/out"
+	printf 'teachers = users\n' >"$conf"; teacher users; cp "$T/conf" "$conf"
+	grep -q "^nobody *$home/game *1/7 resettle " "$T/out"
+}

@@ -149,3 +149,48 @@ bad_lines=(
 			{ echo "not skipped: ${bad:0:80}" >&2; cat "$T/out" >&2; return 1; }
 	done
 }
+
+@test "what names nothing to report is said in one line with status 1; a home named twice is read once" {
+	two_games; game "$home/play" <<<prologue; printf 'notes\n' >"$T/notes"; printf 'a,b\r\n1,2\r\n' >"$T/other.csv"
+	while IFS='|' read -r args said; do
+		eval "report $args"
+		[ "$status" = 1 ] && same_bytes "$T/err" "$said"$'\n' || { echo "report $args" >&2; return 1; }
+	done <<-EOF
+		"\$home/play"|pacifica: $home/play is a playing directory; its player's home holds the record; not read
+		"\$top"|pacifica: $top is no home with a record of play; not read
+		"\$T/notes"|pacifica: $T/notes is not a record of play; not read
+		--merge "\$T/other.csv"|pacifica: $T/other.csv:1: not a CSV of pacifica --report --csv; not read
+		--merge "\$T/notes"|pacifica: $T/notes:1: not a CSV of pacifica --report --csv; not read
+		"\$top/x"\$'\e[2J\xc2\x9b\xe2\x80\xae'|pacifica: there is no \$'$top/x\\E[2J\\302\\233\\342\\200\\256'; not read
+		--roster "\$T/none"|pacifica: cannot read the roster $T/none: No such file or directory
+		--class no-such-group|pacifica: there is no group no-such-group
+	EOF
+	report "$home" "$home/" "$top/home//" "$journal"
+	[ "$status" = 0 ]; grep -qx '1 player, 3 games, 1 finished.' "$T/out"
+}
+
+@test "a write that fails is said, with status 1; a reader that stops early is no failure" {
+	two_games
+	for to in /dev/full '&-'; do
+		status=0; eval "(cd \"\$top\" && HOME=\"\$home\" \"\$PACIFICA\" --report --csv >$to) 2>\"\$T/err\"" || status=$?
+		[ "$status" = 1 ]; [ "$(wc -l <"$T/err")" = 1 ]; grep -q '^pacifica: cannot write the report: ' "$T/err"
+	done
+	seq -f 's%g' 5000 >"$T/roster"
+	(cd "$top" && HOME="$home" "$PACIFICA" --report --roster "$T/roster" | head -c 1) >/dev/null 2>"$T/err"
+	[ "${PIPESTATUS[0]}" = 0 ] && [ ! -s "$T/err" ]
+}
+
+@test "names that would move a terminal are shown escaped, and in CSV as they are, a formula neutralised" {
+	bad=$'a\e]0;owned\a\xc2\x9b2J\xe2\x80\xaeb'
+	lay "$journal" 1 "$top/$(printf %s "$bad" | sed 's/\x1b/\\x1b/; s/\x07/\\x07/')" begun - 2026-12-08T09:00:00Z 'on=prologue began=1796720400 done=,,,,,, last=- runs=0 hints=0 active=0 sessions=1 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=1'
+	printf '%s\n' '=HYPERLINK("x")' '-2+3' $'\e[31mred' >"$T/roster"
+	report --roster "$T/roster" --class "$(id -gn)"
+	grep -q "^$(id -un) *\$'$top/a\\\\E]0;owned\\\\a\\\\302\\\\2332J\\\\342\\\\200\\\\256b' *0/7 prologue" "$T/out"
+	grep -q "^\$'\\\\E\[31mred' *- *0/7 not begun$" "$T/out"
+	run grep -c $'\e\|\xc2\x9b\|\xe2\x80\xae' "$T/out"; [ "$output" = 0 ]
+	report --csv --roster "$T/roster" --class "$(id -gn)"
+	grep -qF "$(id -un),$top/$bad,0,7,prologue," "$T/out"
+	grep -qxF "\"'=HYPERLINK(\"\"x\"\")\",,0,7,not begun,,,,,,,,,$(hostname),,,,,,,"$'\r' "$T/out"
+	grep -q "^\"'-2+3\",,0,7,not begun," "$T/out"
+	cp "$T/out" "$T/class.csv"; report --csv --merge "$T/class.csv"; grep -q "^\"'-2+3\",,0,7,not begun," "$T/out"
+}

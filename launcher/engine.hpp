@@ -31,8 +31,8 @@ struct Buf {
 constexpr std::string_view usage_text =
     "usage: pacifica [--no-hints] [DIR]\n"
     "       pacifica --new [--yes] [--no-hints] [DIR]\n"
-    "       pacifica --report [--csv [--per-student]] [--class GROUP] [--roster FILE]\n"
-    "                         [PLACE... | --merge CSV...]\n"
+    "       pacifica --report [--csv [--per-student]] [--class GROUP]\n"
+    "                         [--roster FILE] [PLACE... | --merge CSV...]\n"
     "       pacifica --walkthrough | --help | --version\n";
 
 // Output.  The game's own lines go to the descriptor that the game shell

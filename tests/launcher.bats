@@ -13,8 +13,8 @@ stands in your playing directory, starting at yklim_yaw.\n'
 rebuilt=$'You have escaped from the Grob stronghold once already in this game;\nit is not built again.\n'
 usage=$'usage: pacifica [--no-hints] [DIR]
        pacifica --new [--yes] [--no-hints] [DIR]
-       pacifica --report [--csv [--per-student]] [--class GROUP] [--roster FILE]
-                         [PLACE... | --merge CSV...]
+       pacifica --report [--csv [--per-student]] [--class GROUP]
+                         [--roster FILE] [PLACE... | --merge CSV...]
        pacifica --walkthrough | --help | --version\n'
 
 # welcome DIR BACK: what a new game in DIR says before the first prompt.
@@ -234,10 +234,11 @@ each judge the directory they run in.\n'
 }
 
 @test "--help, --version and wrong arguments" {
-	game --help; [ "$status" = 0 ]; [ ! -s "$T/err" ]; head -n 4 "$T/out" | same_bytes /dev/stdin "$usage"; grep -q -- '--new ' "$T/out"
+	game --help; [ "$status" = 0 ]; [ ! -s "$T/err" ]; head -n 5 "$T/out" | same_bytes /dev/stdin "$usage"; grep -q -- '--new ' "$T/out"
 	game --version; [ "$status" = 0 ]; same_bytes "$T/out" "pacifica 1.1.0"$'\n'
 	for args in '--bogus:unknown option: --bogus' "a b c:unexpected argument: b" '--help extra:unexpected argument: extra' \
-		'--version x:unexpected argument: x' '--yes d:--yes goes with --new'; do
+		'--version x:unexpected argument: x' '--yes d:--yes goes with --new' '--report --bogus:unknown option: --bogus' \
+		'--report --roster:--roster needs an argument' '--report --merge:--merge needs the CSV files to merge'; do
 		read -ra argv <<<"${args%%:*}"
 		game "${argv[@]}"
 		[ "$status" = 2 ]; [ ! -s "$T/out" ]; same_bytes "$T/err" "pacifica: ${args#*:}"$'\n'"$usage"

@@ -2,7 +2,6 @@
 // class stands, step by step, drawn as bars.
 #include <cstdlib>
 #include <cstring>
-#include <initializer_list>
 #include <new>
 
 #include "report.hpp"
@@ -123,58 +122,77 @@ void game_name(Buf &to, const Row &r, bool hosts)
 
 }  // namespace
 
+namespace {
+
+constexpr int ncolumns = 10;
+constexpr const char *heading[ncolumns] = {"PLAYER", "GAME", "STEPS", "ON", "WHY", "RUNS", "HINTS", "BEGAN", "FINISHED", "ACTIVE"};
+constexpr bool right[ncolumns] = {false, false, true, false, false, true, true, false, false, true};
+
+// The cells of a game's line, as a terminal can show them.
+void cells(Buf (&c)[ncolumns], const Row &r, bool hosts)
+{
+	for (Buf &cell : c)
+		cell.clear();
+	shown(c[0], r.player.view());
+	c[3].add(r.on_name());
+	if (!r.begun) {
+		c[1].add('-');
+		c[2].add("0/").num(story::nsteps);
+		return;
+	}
+	game_name(c[1], r, hosts);
+	c[2].num(r.g.ndone()).add('/').num(story::nsteps).add(strcmp(r.witness, "taken") ? "" : "~");
+	shown(c[4], r.stuck.n ? r.stuck.view() : "-");
+	c[5].num(r.g.runs);
+	c[6].num(r.g.hints);
+	local_time(c[7], r.g.began);
+	if (time_t t = r.finished())
+		local_time(c[8], t);
+	else
+		c[8].add('-');
+	active(c[9], r.g.active);
+}
+
+}  // namespace
+
+// Each column as wide as its widest cell, so that no name, however long,
+// puts the lines out of step.
 void table(Buf &b, const Rows &rows)
 {
-	// Each column's width, and whether it is aligned to the right.
-	static constexpr struct {
-		size_t width;
-		bool right;
-	} column[] = {{8, false},  {14, false}, {5, true},   {9, false},  {17, false},
-	              {4, true},   {5, true},   {11, false}, {11, false}, {6, true}};
-	auto line = [&](std::initializer_list<std::string_view> cells) {
-		size_t i = 0;
-		for (std::string_view cell : cells) {
-			if (i)
+	bool hosts = false;
+	for (long i = 1; i < rows.n; i++)
+		hosts |= rows.r[i]->host.view() != rows.r[0]->host.view();
+	size_t width[ncolumns];
+	Buf c[ncolumns];
+	for (int k = 0; k < ncolumns; k++)
+		width[k] = columns(heading[k]);
+	for (long i = 0; i < rows.n; i++) {
+		cells(c, *rows.r[i], hosts);
+		for (int k = 0; k < ncolumns; k++)
+			width[k] = columns(c[k].view()) > width[k] ? columns(c[k].view()) : width[k];
+	}
+	auto line = [&]() {
+		for (int k = 0; k < ncolumns; k++) {
+			if (k)
 				b.add(' ');
-			pad(b, cell, column[i].width, column[i].right);
-			i++;
+			pad(b, c[k].view(), width[k], right[k]);
 		}
 		while (b.n && b.p[b.n - 1] == ' ')
 			b.n--;
 		b.add('\n');
 	};
-	line({"PLAYER", "GAME", "STEPS", "ON", "WHY", "RUNS", "HINTS", "BEGAN", "FINISHED", "ACTIVE"});
-	bool hosts = false;
-	for (long i = 1; i < rows.n; i++)
-		hosts |= rows.r[i]->host.view() != rows.r[0]->host.view();
+	for (int k = 0; k < ncolumns; k++) {
+		c[k].clear();
+		c[k].add(heading[k]);
+	}
+	line();
 	long players = 0, games = 0, finished = 0, waiting = 0;
 	each_player(rows, [&](long, long, long best) { (rows.r[best]->begun ? players : waiting)++; });
 	for (long i = 0; i < rows.n; i++) {
-		const Row &r = *rows.r[i];
-		Buf player, game, steps, runs, hints, began, done, time;
-		shown(player, r.player.view());
-		if (!r.begun) {
-			steps.add("0/").num(story::nsteps);
-			line({player.view(), "-", steps.view(), "not begun", "", "", "", "", "", ""});
-			continue;
-		}
-		games++;
-		game_name(game, r, hosts);
-		steps.num(r.g.ndone()).add('/').num(story::nsteps).add(strcmp(r.witness, "taken") ? "" : "~");
-		runs.num(r.g.runs);
-		hints.num(r.g.hints);
-		local_time(began, r.g.began);
-		if (time_t t = r.finished()) {
-			local_time(done, t);
-			finished++;
-		} else {
-			done.add('-');
-		}
-		active(time, r.g.active);
-		Buf stuck;
-		shown(stuck, r.stuck.n ? r.stuck.view() : "-");
-		line({player.view(), game.view(), steps.view(), r.on_name(), stuck.view(), runs.view(), hints.view(),
-		      began.view(), done.view(), time.view()});
+		cells(c, *rows.r[i], hosts);
+		line();
+		games += rows.r[i]->begun;
+		finished += rows.r[i]->finished() != 0;
 	}
 	b.num(players).add(players == 1 ? " player, " : " players, ").num(games).add(games == 1 ? " game, " : " games, ");
 	b.num(finished).add(" finished");

@@ -27,11 +27,13 @@ two_games() {
 }
 
 # row PLAYER GAME STEPS ON WHY RUNS HINTS BEGAN FINISHED ACTIVE: a line of
-# the table.
-row() { printf '%-8s %-14s %5s %-9s %-17s %4s %5s %-11s %-11s %6s\n' "$@" | sed 's/ *$//'; }
+# the table, its columns as wide as the words $wide gives for the first,
+# the second and the fifth.
+row() { printf "%-${wide[0]}s %-${wide[1]}s %5s %-9s %-${wide[2]}s %4s %5s %-11s %-11s %6s\n" "$@" | sed 's/ *$//'; }
 
 @test "games laid with fixed times: the table and the class below it, the CSV of games and of students" {
 	two_games; me=$(id -un); printf '%s\n' "$me" '# a comment' '  ' ' ben ' >"$T/roster"
+	wide=($((${#me} > 6 ? ${#me} : 6)) $((${#top} + 6)) 13)
 	report --roster "$T/roster"
 	[ "$status" = 0 ]; [ ! -s "$T/err" ]
 	bar() { printf "%$1s" | tr ' ' "$2"; }

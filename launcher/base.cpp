@@ -87,13 +87,18 @@ static size_t columns(int fd)
 	return ioctl(fd, TIOCGWINSZ, &w) == 0 ? w.ws_col : 0;
 }
 
-void tell(std::string_view s)
+size_t text_width(int fd)
 {
-	size_t width = columns(say_fd());
+	size_t width = columns(fd);
 	if (width == 0 || width > 80)
 		width = 80;
+	return width > 1 ? width - 1 : 1;
+}
+
+void tell(std::string_view s)
+{
 	Buf b;
-	wrap(b, width > 1 ? width - 1 : 1, s);
+	wrap(b, text_width(say_fd()), s);
 	b.add('\n');
 	say(b.view());
 }

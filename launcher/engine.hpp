@@ -42,9 +42,10 @@ void out(std::string_view s);
 void err(std::string_view s);
 int say_fd();
 void say(std::string_view s);
-// A line of the game's own, broken at blanks to fit 80 columns, or the
-// terminal when it is narrower.
+// A line of the game's own, broken at blanks to fit 79 columns, or the
+// terminal on fd when it is narrower; the width for it.
 void tell(std::string_view s);
+size_t text_width(int fd);
 // A program's standard output, its long lines broken at blanks when it
 // goes to a terminal.
 void show(int fd, std::string_view s);
@@ -167,11 +168,26 @@ int cmd_note(int argc, char **argv);
 int cmd_report(int argc, char **argv);
 int cmd_hint();
 int cmd_help(int argc, char **argv);
+int cmd_by_hand(int argc, char **argv);
+// The hint row of a situation.
+int hint_row(std::string_view situation);
+
+// A mistake the hints find in the playing directory: the hint row that
+// tells it, and the words that fill the row.
+struct Mistake {
+	int row = -1;
+	const story::Want *want = nullptr;
+	Buf found, wanted, differs, dir;
+	Buf mend;	// "COMMAND # WHAT" a line
+};
+// The mistake of the step in the playing directory base; false when there
+// is none to name.
+bool find_mistake(const char *base, int step, Mistake &m);
 
 // The hint row for the situation the player is in, the game g in the
 // working directory or not; the step whose program a hint's $program
 // names.
-int situation(const Game &g, bool here, int &ready);
+int situation(const Game &g, bool here, int &ready, Mistake *m = nullptr);
 
 // Shared by the verbs: the game of the shell and its state, from the
 // record; whether the working directory is the game's.

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr std::string_view no_more =
-    "There is nothing more to tell about this; 'steps' shows where you are, and 'man pacifica' tells the rest.";
 constexpr std::string_view hints_off = "Hints are off in this game.\n";
 
 const char *base;	// the playing directory, unescaped
@@ -55,13 +53,7 @@ bool first_line(const char *rel, Buf &to)
 	return true;
 }
 
-int row(std::string_view name)
-{
-	for (int i = 0; i < story::nhints; i++)
-		if (story::hints[i].situation == name)
-			return i;
-	abort();	// every situation below has a row in the table
-}
+int row(std::string_view name) { return hint_row(name); }
 
 const char *which(const Game &g, int on, std::string_view key)
 {
@@ -138,21 +130,54 @@ const char *which(const Game &g, int on, std::string_view key)
 	return "ready";
 }
 
-// text with $program and $game put in.
-void fill(Buf &to, std::string_view text, std::string_view program, std::string_view game)
+// The words a hint's text stands for.
+struct Words {
+	std::string_view program, game;
+	const Mistake *m;
+};
+
+// text with the words put in.
+void fill(Buf &to, std::string_view text, const Words &w)
 {
+	const Mistake *m = w.m;
 	for (size_t at; (at = text.find('$')) != text.npos;) {
 		to.add(text.substr(0, at));
 		text.remove_prefix(at);
-		if (text.substr(0, 8) == "$program") {
-			to.add(program);
-			text.remove_prefix(8);
-		} else if (text.substr(0, 5) == "$game") {
-			to.add(game);
-			text.remove_prefix(5);
+		std::string_view word = text.substr(1);
+		size_t len = 0;
+		while (len < word.size() && ((word[len] >= 'a' && word[len] <= 'z') || (word[len] >= 'A' && word[len] <= 'Z')))
+			len++;
+		word = word.substr(0, len);
+		text.remove_prefix(1 + len);
+		if (word == "program") {
+			to.add(w.program);
+		} else if (word == "game") {
+			to.add(w.game);
+		} else if (m && word == "found") {
+			to.add(m->found.view());
+		} else if (m && word == "wanted") {
+			to.add(m->wanted.view());
+		} else if (m && word == "differs") {
+			to.add(m->differs.view());
+		} else if (m && word == "dir") {
+			to.add(m->dir.view());
+		} else if (m && m->want && word == "prop") {
+			to.add(m->want->name);
+		} else if (m && m->want && word == "Prop") {
+			std::string_view name = m->want->name;
+			to.add(name[0] >= 'a' && name[0] <= 'z' ? char(name[0] - 'a' + 'A') : name[0]).add(name.substr(1));
+		} else if (m && m->want && word == "place") {
+			to.add(m->want->place);
+		} else if (m && word == "commands") {
+			// The mend's command lines, on one line.
+			std::string_view lines = m->mend.view();
+			for (bool first = true; !lines.empty(); first = false) {
+				std::string_view line = lines.substr(0, lines.find('\n'));
+				lines.remove_prefix(line.size() + (line.size() < lines.size()));
+				to.add(first ? "" : lines.empty() ? "; then " : "; ").add(line.substr(0, line.find(" # ")));
+			}
 		} else {
-			to.add('$');
-			text.remove_prefix(1);
+			to.add('$').add(word);
 		}
 	}
 	to.add(text);
@@ -160,7 +185,7 @@ void fill(Buf &to, std::string_view text, std::string_view program, std::string_
 
 }  // namespace
 
-int situation(const Game &g, bool here, int &ready)
+int situation(const Game &g, bool here, int &ready, Mistake *m)
 {
 	ready = g.on();
 	if (!here)
@@ -173,12 +198,78 @@ int situation(const Game &g, bool here, int &ready)
 	if (ready < story::nsteps && colon != last.npos && last.substr(0, colon) == story::steps[ready].name)
 		key = last.substr(colon + 1);
 	int r = row(which(g, ready, key));
+	// A name the player made for one the step wants is told before
+	// anything else about the step.
+	Mistake found;
+	if (m == nullptr)
+		m = &found;
+	if (r != row("ready") && r != row("finished") && find_mistake(base, ready, *m))
+		r = m->row;
 	base = nullptr;
 	return r;
 }
 
-// The hint for the situation the player is in: first the idea, then the
-// command lines, then that there is no more.  The count starts again
+namespace {
+
+// A hint's command lines, each "COMMAND # WHAT": a mistake's where the
+// row says "$mend".
+void each_line(const story::Hint &h, const Mistake &m, void (*fn)(std::string_view, std::string_view, bool, void *),
+               void *ctx)
+{
+	for (std::string_view lines = h.lines; !lines.empty();) {
+		std::string_view line = lines.substr(0, lines.find('\n'));
+		lines.remove_prefix(line.size() + (line.size() < lines.size()));
+		if (line == "$mend") {
+			for (std::string_view mend = m.mend.view(); !mend.empty();) {
+				std::string_view l = mend.substr(0, mend.find('\n'));
+				mend.remove_prefix(l.size() + (l.size() < mend.size()));
+				size_t hash = l.find(" # ");
+				fn(l.substr(0, hash), l.substr(hash + 3), true, ctx);
+			}
+			continue;
+		}
+		size_t hash = line.find(" # ");
+		fn(line.substr(0, hash), line.substr(hash + 3), false, ctx);
+	}
+}
+
+struct Lines {
+	Buf &b;
+	const Words &w;
+	bool explained;
+	size_t width;
+};
+
+// A mistake's lines hold the player's names, which are never filled in.
+void add_line(std::string_view command, std::string_view what, bool literal, void *ctx)
+{
+	Lines &l = *static_cast<Lines *>(ctx);
+	l.b.add("$ ");
+	if (literal)
+		l.b.add(command);
+	else
+		fill(l.b, command, l.w);
+	l.b.add('\n');
+	if (!l.explained)
+		return;
+	Buf text, wrapped;
+	if (literal)
+		text.add(what);
+	else
+		fill(text, what, l.w);
+	wrap(wrapped, l.width > 8 ? l.width - 4 : 4, text.view());
+	for (std::string_view rest = wrapped.view(); !rest.empty();) {
+		std::string_view line = rest.substr(0, rest.find('\n'));
+		rest.remove_prefix(line.size() + (line.size() < rest.size()));
+		l.b.add("    ").add(line).add('\n');
+	}
+}
+
+}  // namespace
+
+// The hint for the situation the player is in: first the idea, with the
+// commands it needs; then the command lines for the player's directory;
+// then the same lines, each with what it does.  The count starts again
 // after each run the record holds, and for each new situation.
 int cmd_hint()
 {
@@ -190,36 +281,30 @@ int cmd_hint()
 	if (!the_game(g))
 		die("this shell plays no game that the record knows");
 	int ready;
-	int r = situation(g, here(g), ready);
+	Mistake m;
+	int r = situation(g, here(g), ready, &m);
 	long level = g.about == r ? g.asked + 1 : 1;
 	record_event(record, g.number, "hint", Buf().num(r).view(), g);
 	const story::Hint &h = story::hints[r];
 	std::string_view program = ready < story::nsteps ? story::steps[ready].name : "";
-	Buf dir, plain, quoted_dir, b;
+	Buf dir, quoted_dir, b;
 	unescape(dir, g.dir.view());
-	plain.add(dir.view());
 	quoted(quoted_dir, dir.view());
+	size_t width = text_width(1);
 	if (level == 1) {
+		Words w = {program, dir.view(), &m};
 		Buf text;
-		fill(text, h.idea, program, plain.view());
-		wrap(b, 79, text.view());
+		fill(text, h.idea, w);
+		wrap(b, width, text.view());
 		b.add('\n');
-	} else if (level == 2) {
-		for (std::string_view lines = h.lines; !lines.empty();) {
-			size_t nl = lines.find('\n');
-			b.add("$ ");
-			fill(b, lines.substr(0, nl), program, quoted_dir.view());
-			b.add('\n');
-			lines = nl == lines.npos ? std::string_view() : lines.substr(nl + 1);
-		}
 	} else {
-		wrap(b, 79, no_more);
-		b.add('\n');
+		Words w = {program, quoted_dir.view(), &m};
+		Lines l = {b, w, level > 2, width};
+		each_line(h, m, add_line, &l);
 	}
 	out(b.view());
 	return 0;
 }
-
 // help: the game's own commands; help NAME is bash's.
 int cmd_help(int argc, char **argv)
 {

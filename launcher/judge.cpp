@@ -17,20 +17,21 @@
 
 namespace {
 
-constexpr std::string_view not_counted = "The programs judge the directory they run in; this run was not counted. Your game is in ";
 constexpr std::string_view no_stronghold =
     "No stronghold has been built in this game yet, so this does not count: first read the alert file and "
     "confirm it with confirm_shellwatch_message.";
-constexpr std::string_view wrong_word = "confirm_shellwatch_message: give it the 10th word of the message in the alert file\n";
+constexpr std::string_view no_word = "confirm_shellwatch_message: give it a word: the 10th of the alert's message";
+constexpr std::string_view many_words = "confirm_shellwatch_message: one word only: the 10th of the alert's message";
+constexpr std::string_view not_the_word = ": not the 10th word of the alert's message";
 constexpr std::string_view confirmed =
-    "Message confirmed.  The confirmation, and what comes of it, are played\n"
-    "outside this game; here the story goes on as if you had confirmed it, been\n"
-    "caught by the Grob and escaped from their stronghold.  That stronghold now\n"
-    "stands in your playing directory, starting at yklim_yaw.\n";
+    "Message confirmed.  Shellwatch Command has found the Grob stronghold that the\n"
+    "story speaks of: it now stands in your playing directory, a tree of\n"
+    "directories starting at yklim_yaw.\n";
 constexpr std::string_view still_stands =
-    "The Grob stronghold you escaped from still stands in your playing\ndirectory, starting at yklim_yaw.\n";
+    "The Grob stronghold still stands in your playing directory, starting at\nyklim_yaw.\n";
 constexpr std::string_view not_again =
-    "You have escaped from the Grob stronghold once already in this game;\nit is not built again.\n";
+    "The alert was confirmed once already in this game; the Grob stronghold is\nnot built again.\n";
+constexpr std::string_view by_hand = "by-hand";
 constexpr std::string_view no_game = "this shell plays no game that the record knows";
 
 void shown_dir(Buf &to, const Game &g)
@@ -257,13 +258,25 @@ int cmd_run(int argc, char **argv)
 		if (game_number() > 0)
 			warn(no_game);
 	} else if (!counted) {
+		// Said once a game: what the program said is of the directory it
+		// ran in, which the game does not judge.
 		Game now;
+		bool first = g.outside == 0;
 		record_event(record, g.number, "outside", program, now);
-		Buf b;
-		b.add(not_counted);
-		shown_dir(b, g);
-		b.add('.');
-		tell(b.view());
+		char cwd[4096];
+		if (first) {
+			Buf b, dir;
+			b.add(program).add(" judged the directory it ran in, ");
+			shown(b, getcwd(cwd, sizeof cwd) ? cwd : ".");
+			b.add(", not your playing directory, so the game does not count this run. Your game is in ");
+			shown_dir(dir, g);
+			b.add(dir.view()).add(": cd ");
+			Buf path;
+			unescape(path, g.dir.view());
+			quoted(b, path.view());
+			b.add(" goes there.");
+			tell(b.view());
+		}
 	} else if (run_answer = answer, record_event(record, g.number, program, key, g, {}, nudge_if_stuck)) {
 		bool completes = answer >= 0 && story::answers[answer].done;
 		int step = step_of_program(program);
@@ -281,6 +294,29 @@ int cmd_run(int argc, char **argv)
 	return status;
 }
 
+// A program of the game run by hand, not through the game shell's own
+// command (command prologue, its path, env, sh -c): run as it is, not
+// judged, and said so once a game.
+int cmd_by_hand(int argc, char **argv)
+{
+	std::string_view program = strrchr(argv[0], '/') ? strrchr(argv[0], '/') + 1 : argv[0];
+	Game g;
+	if (hints_on() && the_game(g) && !(g.nudged & (1UL << hint_row(by_hand)))) {
+		record_event(record, g.number, "byhand", program, g);
+		Buf text;
+		std::string_view idea = story::hints[hint_row(by_hand)].idea;
+		for (size_t at; (at = idea.find("$program")) != idea.npos; idea.remove_prefix(at + 8))
+			text.add(idea.substr(0, at)).add(program);
+		tell(text.add(idea).view());
+	}
+	Buf path;
+	path.add(libexec.view()).add('/').add(program);
+	argv[0] = path.p;
+	(void)argc;
+	execv(path.p, argv);
+	die(Buf().add("cannot run ").add(path.view()).add(": ").add(strerror(errno)).view(), 127);
+}
+
 int cmd_bridge(int argc, char **argv)
 {
 	Game g;
@@ -293,7 +329,17 @@ int cmd_bridge(int argc, char **argv)
 	if (argc != 2 || word.view() != story::word) {
 		Game now;
 		record_event(record, g.number, "word", "", now);
-		err(wrong_word);
+		Buf b, given;
+		if (argc == 2) {
+			std::string_view w = argv[1];
+			given.add('"').add(w.size() > 24 ? w.substr(0, 20) : w).add(w.size() > 24 ? "...\"" : "\"");
+			b.add("confirm_shellwatch_message: ");
+			shown(b, given.view());
+			b.add(not_the_word);
+		}
+		Buf text;
+		wrap(text, text_width(2), argc < 2 ? no_word : argc > 2 ? many_words : b.view());
+		err(text.add('\n').view());
 		return 1;
 	}
 	Buf dir;

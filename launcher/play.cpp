@@ -324,10 +324,12 @@ int cmd_play(int argc, char **argv)
 	ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
 	self[n > 0 ? n : 0] = '\0';
 	int on = g.on();
+	Buf by_hand;
+	by_hand.add(libexec.view()).add("/by-hand");
 	if (setenv("PACIFICA_RECORDER", self, 1) != 0 || setenv("PACIFICA_GAME", Buf().num(g.number).p, 1) != 0 ||
 	    setenv("PACIFICA_HINTS", hints ? "on" : "off", 1) != 0 || setenv("PACIFICA_DIR", cwd, 1) != 0 ||
 	    setenv("PACIFICA_LIBEXEC", libexec.p, 1) != 0 ||
-	    setenv("PACIFICA_PATH", libexec.view().find(':') == std::string_view::npos ? libexec.p : "", 1) != 0 ||
+	    setenv("PACIFICA_PATH", libexec.view().find(':') == std::string_view::npos ? by_hand.p : "", 1) != 0 ||
 	    setenv("PACIFICA_ON", Buf().add(on < story::nsteps ? story::steps[on].name : "finished").p, 1) != 0)
 		die("the environment is full");
 	Buf rc;

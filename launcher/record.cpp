@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -108,6 +109,14 @@ void new_game(Game &g, long number, std::string_view dir, time_t t)
 	g.sessions = 1;
 }
 
+int hint_row(std::string_view situation)
+{
+	for (int i = 0; i < story::nhints; i++)
+		if (story::hints[i].situation == situation)
+			return i;
+	abort();	// the situations the code names have rows in the table
+}
+
 void apply(Game &g, time_t t, std::string_view event, std::string_view detail)
 {
 	if (!g.left && t >= g.time && t - g.time <= idle_gap)
@@ -132,6 +141,8 @@ void apply(Game &g, time_t t, std::string_view event, std::string_view detail)
 			g.asked = 1, g.about = to_number(detail, row) ? row : -1;
 	} else if (event == "outside") {
 		g.outside++;
+	} else if (event == "byhand") {
+		g.nudged |= 1UL << hint_row("by-hand");
 	} else if (event == "aside") {
 		g.dir.clear();
 		g.dir.add(detail);

@@ -180,7 +180,10 @@ int main(int argc, char **argv)
 	prctl(PR_SET_DUMPABLE, 0);
 	uid_t uid = getuid();
 	gid_t gid = getgid(), egid = getegid();
-	std::string_view verb = argc > 1 ? argv[1] : "";
+	// Run under a program's name, from the game shell's PATH, by hand.
+	const char *self = argv[0] ? strrchr(argv[0], '/') ? strrchr(argv[0], '/') + 1 : argv[0] : "";
+	bool by_hand = step_of_program(self) >= 0;
+	std::string_view verb = argc > 1 && !by_hand ? argv[1] : "";
 	find_files();
 	if (egid != gid) {
 		int dir = class_directory(egid);
@@ -197,6 +200,8 @@ int main(int argc, char **argv)
 		drop_privilege(gid, saved);
 	}
 	restore_environment();
+	if (by_hand)
+		return cmd_by_hand(argc, argv);
 	if (verb == "play")
 		return cmd_play(argc - 1, argv + 1);
 	if (verb == "run")

@@ -54,9 +54,9 @@ int main(int argc, char **argv)
 	std::ifstream in(argv[1]);
 	if (!in)
 		fail(argv[1], 0, "cannot read the table");
-	std::string steps, answers, programs, facts, hints, line;
+	std::string steps, answers, programs, facts, wants, hints, line;
 	std::vector<std::string> seen;
-	int nsteps = 0, nanswers = 0, nhints = 0, n = 0;
+	int nsteps = 0, nanswers = 0, nwants = 0, nhints = 0, n = 0;
 	while (std::getline(in, line)) {
 		n++;
 		if (line.empty() || line[0] == '#')
@@ -84,6 +84,12 @@ int main(int argc, char **argv)
 				seen.push_back(f[1]);
 				programs += "\t" + literal(f[1]) + ",\n";
 			}
+		} else if (f[0] == "want") {
+			if (f.size() != 6)
+				fail(argv[1], n, "a want has a step, a path, the fact its prop begins with, a name and a place");
+			wants += "\t{" + literal(f[1]) + ", " + literal(f[2]) + ", " + f[3] + ", " + literal(f[4]) + ", " +
+			         literal(f[5]) + "},\n";
+			nwants++;
 		} else if (f[0] == "fact") {
 			if (f.size() != 3)
 				fail(argv[1], n, "a fact has a name and a value");
@@ -92,12 +98,15 @@ int main(int argc, char **argv)
 			if (f.size() < 4)
 				fail(argv[1], n, "a hint has a situation, an idea and command lines");
 			std::string lines;
-			for (size_t i = 3; i < f.size(); i++)
+			for (size_t i = 3; i < f.size(); i++) {
+				if (f[i] != "$mend" && f[i].find(" # ") == std::string::npos)
+					fail(argv[1], n, "a hint's command line says what it does after \" # \"");
 				lines += (i > 3 ? "\n" : "") + f[i];
+			}
 			hints += "\t{" + literal(f[1]) + ", " + literal(f[2]) + ", " + literal(lines) + "},\n";
 			nhints++;
 		} else {
-			fail(argv[1], n, "a row is a step, an answer, a fact or a hint");
+			fail(argv[1], n, "a row is a step, an answer, a fact, a want or a hint");
 		}
 	}
 	std::ofstream out(argv[2]);
@@ -106,12 +115,14 @@ int main(int argc, char **argv)
 	       "struct Step {\n\tstd::string_view name, command, needs, map, next;\n};\n"
 	       "struct Answer {\n\tstd::string_view program, key;\n\tint status;\n\tbool done;\n"
 	       "\tstd::string_view stuck, opening;\n};\n"
-	       "struct Hint {\n\tstd::string_view situation, idea, lines;\t// lines one a line\n};\n\n"
+	       "struct Want {\n\tstd::string_view step, path, prop, name, place;\n};\n"
+	       "struct Hint {\n\tstd::string_view situation, idea, lines;\t// \"COMMAND # WHAT\" one a line\n};\n\n"
 	    << "constexpr int nsteps = " << nsteps << ";\nconstexpr Step steps[nsteps] = {\n" << steps
 	    << "};\n\nconstexpr int nanswers = " << nanswers << ";\nconstexpr Answer answers[nanswers] = {\n"
 	    << answers << "};\n\nconstexpr int nprograms = " << seen.size()
 	    << ";\nconstexpr std::string_view programs[nprograms] = {\n" << programs << "};\n\n"
-	    << "constexpr int nhints = " << nhints << ";\nconstexpr Hint hints[nhints] = {\n" << hints << "};\n\n"
-	    << facts << "\n}  // namespace story\n";
+	    << facts << "\nconstexpr int nwants = " << nwants << ";\nconstexpr Want wants[nwants] = {\n" << wants << "};\n\n"
+	    << "constexpr int nhints = " << nhints << ";\nconstexpr Hint hints[nhints] = {\n" << hints << "};\n"
+	    << "\n}  // namespace story\n";
 	return out ? 0 : 1;
 }

@@ -17,8 +17,9 @@ at_retribute="$at_celebrate; celebrate; mkdir jail; mv .grob jail/; celebrate"
 
 # situation COMMANDS OPENING LINES: after COMMANDS, the first hint begins
 # with OPENING, the second is the command lines LINES (separated by "|"),
-# the third says there is no more; and the command lines, followed, change
-# the last answer or the step.
+# the third the same lines, each with what it does; no line is wider than
+# 79 columns; and the command lines, followed, change the last answer or
+# the step.
 situation() {
 	play=$top/s$((++n))
 	game "$play" <<-EOF
@@ -32,8 +33,10 @@ situation() {
 	awk '/^@@/ { n++; next } n == 1' "$T/hints" | tr '\n' ' ' | grep -qF -- "$2" ||
 		{ echo "after '$1': the first hint does not begin '$2'" >&2; cat "$T/hints" >&2; return 1; }
 	awk '/^@@/ { n++; next } n == 2' "$T/hints" | same_bytes /dev/stdin "$(tr '|' '\n' <<<"$3" | sed 's/^/$ /')"$'\n'
-	awk '/^@@/ { n++; next } n == 3' "$T/hints" | grep -q '^There is nothing more to tell about this'
-	[ "$(awk '/^@@/ { n++; next } n == 1' "$T/hints" | awk 'length > 79' | wc -l)" = 0 ]
+	awk '/^@@/ { n++; next } n == 3' "$T/hints" >"$T/explained"
+	grep -v '^    [^ ]' "$T/explained" | same_bytes /dev/stdin "$(tr '|' '\n' <<<"$3" | sed 's/^/$ /')"$'\n'
+	awk 'NR % 2 == 0' "$T/explained" | grep -qv '^    [^ ]' && { echo "after '$1': a line is not explained" >&2; return 1; }
+	[ "$(grep -v '^@@' "$T/hints" | awk 'length > 79' | wc -l)" = 0 ]
 	[ "$before" != "$after" ] || [ "${4-}" = stays ] || { echo "after '$1', the hint's commands changed nothing: $after" >&2; return 1; }
 }
 
@@ -45,9 +48,9 @@ situation() {
 	situation "$at_resettle; mkdir Pacifica; resettle" 'Pacifica is there, but Jean is still here' 'mv Jean Pacifica/|resettle'
 	situation "$at_resettle; mkdir Pacifica; mv Jean Pacifica/; sed -i s/citizen/comrade/ Pacifica/Jean; resettle" \
 		'Pacifica/Jean is not the Jean that prologue wrote' 'prologue|mv Jean Pacifica/|resettle'
-	situation "$at_resettle; rm Jean; resettle" 'Jean is neither here nor in Pacifica' 'prologue|mkdir -p Pacifica|mv Jean Pacifica/|resettle'
+	situation "$at_resettle; rm Jean; resettle" 'Jean is nowhere to be found' 'prologue|mkdir -p Pacifica|mv Jean Pacifica/|resettle'
 	situation "$at_resettle; mkdir Pacifica; mv Jean Pacifica/" 'Everything looks in place: run resettle' 'resettle'
-	situation "$at_resettle; cd /" "your game is in $top/s$((n + 1)): go there with cd" "cd $top/s$((n + 1))" stays
+	situation "$at_resettle; cd /" "your game is in $top/s$((n + 1)): cd followed by that path" "cd $top/s$((n + 1))|resettle"
 	situation "$at_duplicate" 'Jean is home, but there is no copy of him' 'mkdir -p Pacifica_Copy|cp Pacifica/Jean Pacifica_Copy/|duplicate'
 	situation "$at_duplicate; mkdir Pacifica_Copy; ln -s ../Pacifica/Jean Pacifica_Copy/Jean; duplicate" \
 		'Pacifica_Copy/Jean is a symbolic link' 'ls -l Pacifica_Copy|rm Pacifica_Copy/Jean|cp Pacifica/Jean Pacifica_Copy/|duplicate'
@@ -60,12 +63,12 @@ situation() {
 	situation "$at_duplicate; rm -r Pacifica; duplicate" 'duplicate finds neither Pacifica/Jean nor Pacifica_Copy/Jean' \
 		'mkdir -p Pacifica Pacifica_Copy|prologue|mv Jean Pacifica/|cp Pacifica/Jean Pacifica_Copy/|duplicate'
 	situation "$at_bridge" 'An alert file with a garbled name has arrived' "ls|cat $alert_name|confirm_shellwatch_message towards"
-	situation "$at_bridge; confirm_shellwatch_message the" 'confirm_shellwatch_message wants the 10th word' "cat $alert_name|confirm_shellwatch_message towards"
+	situation "$at_bridge; confirm_shellwatch_message the" 'confirm_shellwatch_message wants one word, the 10th' "cat $alert_name|confirm_shellwatch_message towards"
 	situation "$at_bridge; rm $alert_name" 'The alert file is gone; duplicate writes it again' "duplicate|cat $alert_name|confirm_shellwatch_message towards"
-	situation "$at_bridge; raze" 'raze found no stronghold, because none has been built' "cat $alert_name|confirm_shellwatch_message towards"
+	situation "$at_bridge; raze" 'raze found no stronghold, because none stands here yet' "cat $alert_name|confirm_shellwatch_message towards"
 	situation "$at_raze; raze" 'The stronghold is a tree of directories' 'rm -r yklim_yaw|raze'
 	situation "$at_celebrate" 'celebrate hides a Grob in a file whose name begins with a dot' 'celebrate|ls -a|mkdir jail|mv .grob jail/|celebrate'
-	situation "$at_celebrate; celebrate" 'The Grob hides in .grob, a hidden file: ls -a shows it. Make' 'ls -a|mkdir jail|mv .grob jail/|celebrate'
+	situation "$at_celebrate; celebrate" 'The Grob hides in .grob, a hidden file: ls -a shows it. mkdir' 'ls -a|mkdir jail|mv .grob jail/|celebrate'
 	situation "$at_celebrate; celebrate; mkdir jail; celebrate" 'The Grob hides in .grob, a hidden file that ls -a shows' 'ls -a|mv .grob jail/|celebrate'
 	situation "$at_celebrate; celebrate; mkdir jail; cp .grob jail/; celebrate" 'The Grob was copied into the jail, not moved' 'ls -a . jail|rm .grob|celebrate'
 	situation "$at_celebrate; celebrate; touch jail; celebrate" 'jail is a file, not a directory' 'rm jail|mkdir jail|celebrate|mv .grob jail/|celebrate'
@@ -86,6 +89,62 @@ situation() {
 	situation "$at_retribute; mv jail indefinite_detention_center; echo x >indefinite_detention_center/.grob; retribute" \
 		'indefinite_detention_center/.grob is not the Grob' 'rm -r indefinite_detention_center/.grob|celebrate|mv .grob indefinite_detention_center/|retribute'
 	situation "$at_retribute; mv jail indefinite_detention_center; retribute" 'The game is finished' 'exit|pacifica --new' stays
+}
+
+# Beginners' mistakes, each played from a real game: STEP (the commands
+# that bring the game to it), the mistake, what the first hint must say,
+# and the step the game is on once the second hint's command lines, and
+# nothing else, are typed; "player" plays it as a user who is not root.
+mistakes=(
+	"|mkdir Jean; prologue|Jean is a directory here|resettle"
+	"|chmod a-w .; prologue|this directory is not yours to write|resettle|player"
+	"at_resettle|mkdir pacifica; mv Jean pacifica; resettle|You made pacifica; Jean's home is Pacifica, with a capital P|duplicate"
+	"at_resettle|mkdir PACIFICA; mv Jean PACIFICA/; resettle|You made PACIFICA; Jean's home is Pacifica|duplicate"
+	"at_resettle|mkdir Pacifca; resettle|You made Pacifca; Jean's home is Pacifica|duplicate"
+	"at_resettle|mkdir 'Pacifica '; mv Jean 'Pacifica '; resettle|You made 'Pacifica '; Jean's home is Pacifica, with no blank at its end|duplicate"
+	"at_resettle|mkdir Pacifica; mv Jean Pacifica/jean; resettle|Jean is in Pacifica as jean; the name must be Jean, with a capital J|duplicate"
+	"at_resettle|mkdir -p Pacifica/Pacifica; mv Jean Pacifica/Pacifica/; resettle|Jean is in Pacifica/Pacifica, one level too deep|duplicate"
+	"at_resettle|mv Jean Pacifica; resettle|Pacifica is not a directory but a file|duplicate"
+	"at_resettle|mkdir pacifica; cp Jean pacifica/; resettle|You made pacifica;|duplicate"
+	"at_resettle|mv Jean jean; resettle|Jean is here, renamed to jean|duplicate"
+	"at_duplicate|mkdir Pacifica_copy; cp Pacifica/Jean Pacifica_copy/; duplicate|You made Pacifica_copy; the backup directory is Pacifica_Copy, with a capital C|bridge"
+	"at_duplicate|mkdir Pacifica-Copy; cp Pacifica/Jean Pacifica-Copy/; duplicate|You made Pacifica-Copy; the backup directory is Pacifica_Copy, with _ where you typed -|bridge"
+	"at_duplicate|mkdir Pacifica/Pacifica_Copy; cp Pacifica/Jean Pacifica/Pacifica_Copy/; duplicate|You made Pacifica_Copy inside Pacifica|bridge"
+	"at_duplicate|cp Pacifica/Jean Pacifica_Copy; duplicate|Pacifica_Copy is not a directory but a file|bridge"
+	"at_bridge|confirm_shellwatch_message the|confirm_shellwatch_message wants one word, the 10th|raze"
+	"at_bridge|confirm_shellwatch_message|confirm_shellwatch_message wants one word, the 10th|raze"
+	"at_raze|rm yklim_yaw; raze|rm deletes files but refuses a directory|celebrate"
+	"at_raze|rmdir yklim_yaw; raze|rmdir deletes only an empty directory|celebrate"
+	"at_celebrate|celebrate; mkdir Jail; mv .grob Jail; celebrate|You made Jail; the jail is jail, with a small j|retribute"
+	"at_celebrate|celebrate; mkdir jial; mv .grob jial/; celebrate|You made jial; the jail is jail|retribute"
+	"at_celebrate|celebrate; mkdir jail; mv .grob jail/grob; celebrate|The Grob is in jail as grob; the name must be .grob, beginning with a dot|retribute"
+	"at_celebrate|celebrate; mv .grob jail; celebrate|jail is not a directory but a file|retribute"
+	"at_retribute|mv jail indefinite_detention_centre; retribute|You made indefinite_detention_centre|finished"
+	"at_retribute|mv jail Indefinite_Detention_Center; retribute|You made Indefinite_Detention_Center; the detention center is indefinite_detention_center, all in small letters|finished"
+	"at_retribute|mkdir indefinite_detention_center; mv jail indefinite_detention_center/; retribute|The Grob is in indefinite_detention_center/jail, one level too deep|finished"
+)
+
+@test "every beginner's mistake is named by the first hint, and the second's command lines mend it, deleting nothing unasked" {
+	for row in "${mistakes[@]}"; do
+		IFS='|' read -r step mistake named next who <<<"$row"
+		play=$top/m$((++n)) o=$top/o$n; mkdir "$play" "$o"
+		[ -z "$who" ] || chown -R 65534 "$home" "$play" "$o"
+		(cd "$top" && ${who:+as_player} env -u XDG_STATE_HOME -u PACIFICA_GAME HOME="$home" "$PACIFICA" "$play" >"$o/out" 2>&1) <<-EOF
+			${step:+${!step};} $mistake
+			find . | sort >$o/before; hint >$o/first; hint >$o/second
+			sed -n 's/^\$ //p' $o/second >$o/commands; . $o/commands >/dev/null 2>&1
+			find . | sort >$o/after; \$PACIFICA_RECORDER view >$o/view
+		EOF
+		tr '\n' ' ' <"$o/first" | grep -qF -- "$named" && [ "$(cat "$o/view")" = "$next" ] ||
+			{ echo "$mistake: '$(cat "$o/view")', not $next, after:" >&2; cat "$o/first" "$o/second" >&2; return 1; }
+		while IFS= read -r gone; do
+			p=${gone#./}
+			until grep -qE "^(rm|mv)( -r)? ('?)$p\\3( |\$)" "$o/commands"; do
+				[[ $p == */* ]] || { echo "$mistake: $gone was lost, not named by the hint" >&2; cat "$o/commands" >&2; return 1; }
+				p=${p%/*}
+			done
+		done < <(comm -23 "$o/before" "$o/after" | grep -v '^\./\.grob$\|^\./jail/\.grob$\|/Jean$')
+	done
 }
 
 @test "a new game played by hints alone comes to its end" {

@@ -39,8 +39,8 @@ steps_map() {
 	local lines=('prologue    begins it: Jean, a file, is a long way from home'
 		'resettle    Jean must be home, in a directory called Pacifica'
 		'duplicate   Jean must be backed up: a true copy in Pacifica_Copy'
-		$'confirm_shellwatch_message WORD\n                confirm the alert; the Grob catch you, you escape'
-		'raze        the Grob stronghold you escaped from must be deleted'
+		$'confirm_shellwatch_message WORD\n                confirm the alert; the Grob stronghold then stands here'
+		'raze        the Grob stronghold must be deleted'
 		'celebrate   a Grob hides in the crowd; he must be put in a jail'
 		'retribute   the jail must become an indefinite_detention_center')
 	echo 'The steps of the story; * marks those done, > the one you are on:'

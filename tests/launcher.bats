@@ -6,11 +6,10 @@ load helpers
 load texts
 load launch
 
-bridge=$'Message confirmed.  The confirmation, and what comes of it, are played
-outside this game; here the story goes on as if you had confirmed it, been
-caught by the Grob and escaped from their stronghold.  That stronghold now
-stands in your playing directory, starting at yklim_yaw.\n'
-rebuilt=$'You have escaped from the Grob stronghold once already in this game;\nit is not built again.\n'
+bridge=$'Message confirmed.  Shellwatch Command has found the Grob stronghold that the
+story speaks of: it now stands in your playing directory, a tree of
+directories starting at yklim_yaw.\n'
+rebuilt=$'The alert was confirmed once already in this game; the Grob stronghold is\nnot built again.\n'
 usage=$'usage: pacifica [--no-hints] [DIR]
        pacifica --new [--yes] [--no-hints] [DIR]
        pacifica --report [--csv [--per-student]] [--class GROUP]
@@ -93,36 +92,48 @@ Next: when the jail is an indefinite_detention_center, run retribute.\n'
 	done
 }
 
-@test "a run outside the playing directory is not counted, and says where the game is" {
+@test "a run outside the playing directory is not counted, and says so once, and where the game is" {
 	mkdir "$top/elsewhere"
-	game "$play" <<<"cd $top/elsewhere; prologue; cd $play; steps"
+	game "$play" <<<"cd $top/elsewhere; prologue; raze; cd $play; steps"
 	[ -f "$top/elsewhere/Jean" ]; [ ! -e "$play/Jean" ]
-	grep -qxF "The programs judge the directory they run in; this run was not counted. Your game is in $play." "$T/said" ||
-		grep -qF 'The programs judge the directory they run in; this run was not counted.' "$T/said"
-	same_bytes <(events | cut -f 2) $'begun\noutside\nleft\n'
+	[ "$(tr '\n' ' ' <"$T/said")" = "prologue judged the directory it ran in, $top/elsewhere, not your playing directory, so the game does not count this run. Your game is in $play: cd $play goes there. " ]
+	[ "$(awk 'length > 79' "$T/said")" = '' ]
+	same_bytes <(events | cut -f 2) $'begun\noutside\noutside\nleft\n'
 	grep -qxF '  > prologue    begins it: Jean, a file, is a long way from home' "$T/out"
+}
+
+@test "a program run by hand (command, env, sh -c, its path) runs, is not judged, and is said so once" {
+	game "$play" <<<$'command prologue >/dev/null\nenv resettle >/dev/null\nsh -c duplicate >/dev/null\n"$(type -P raze)" >/dev/null'
+	same_bytes "$T/said" $'prologue, run that way, is not judged by the game: type prologue alone at the\nprompt to have it judged.\n'
+	[ -f "$play/Jean" ]; same_bytes <(events | cut -f 2-) $'begun\nbyhand\tprologue\nleft\n'
 }
 
 @test "raze's victory counts only after the bridge built the stronghold" {
 	game "$play" <<<$'raze\nsteps'
 	same_bytes "$T/said" $'No stronghold has been built in this game yet, so this does not count: first\nread the alert file and confirm it with confirm_shellwatch_message.\nStuck? Type \'hint\'.\n'
-	grep -qxF '    raze        the Grob stronghold you escaped from must be deleted' "$T/out"
+	grep -qxF '    raze        the Grob stronghold must be deleted' "$T/out"
 	events | cut -f 2- | sed -n 2p | grep -qx $'raze\tvictory'
 }
 
 @test "the bridge wants the alert's 10th word" {
-	for words in '' 'toward' 'towards again' 'the'; do
+	while IFS='|' read -r words said; do
 		game "$play" <<<"confirm_shellwatch_message $words; echo \"status \$?\""
 		grep -qx 'status 1' "$T/out"; [ -z "$(ls -A "$play")" ]
-		same_bytes "$T/said" $'confirm_shellwatch_message: give it the 10th word of the message in the alert file\n'
-	done
+		same_bytes "$T/said" "confirm_shellwatch_message: ${said//\\n/$'\n'}"$'\n'
+	done <<-'EOF'
+		|give it a word: the 10th of the alert's message
+		toward|"toward": not the 10th word of the alert's message
+		towards again|one word only: the 10th of the alert's message
+		$'\ex'|$'"\Ex"': not the 10th word of the alert's message
+		abcdefghijklmnopqrstuvwxyz|"abcdefghijklmnopqrst...": not the 10th word of the\nalert's message
+	EOF
 	game "$play" <<<'confirm_shellwatch_message Towards'; [ -d "$play/$stronghold" ]
 }
 
 @test "the bridge builds exactly the stronghold, once a game, then says what comes next" {
 	game "$play" <<<$'confirm_shellwatch_message towards\nconfirm_shellwatch_message towards\nrm -r yklim_yaw\nmkdir Pacifica\nconfirm_shellwatch_message towards\nraze'
 	sed -n '/^Message confirmed/,/^Hooray/p' "$T/out" >"$T/story"
-	same_bytes "$T/story" "$bridge"$'The Grob stronghold you escaped from still stands in your playing\ndirectory, starting at yklim_yaw.\n'"$rebuilt$victory"
+	same_bytes "$T/story" "$bridge"$'The Grob stronghold still stands in your playing directory, starting at\nyklim_yaw.\n'"$rebuilt$victory"
 	# The steps before the bridge are not done: prologue is the next.
 	same_bytes "$T/said" $'Next: run prologue to begin.\nNext: run prologue to begin.\n'
 	same_bytes <(listing "$play") $'./Pacifica\n'
@@ -186,7 +197,7 @@ each judge the directory they run in.\n'
 @test "the player's bashrc comes first; the game's prompt, PATH and commands win" {
 	printf 'greeting=hello\nPATH=/usr/bin:/bin\nPS1="$ "\ncd /\nsteps() { echo mine; }\nalias hint=ls\n' >"$home/.bashrc"
 	game "$play" <<<$'echo "$greeting $PS1 $PWD ${PATH%%:*}"\nprologue\ntype -t steps hint'
-	grep -qxF "hello [pacifica: prologue] \\w\\\$  $play $STAGE/libexec/pacifica" "$T/out"
+	grep -qxF "hello [pacifica: prologue] \\w\\\$  $play $STAGE/libexec/pacifica/by-hand" "$T/out"
 	[ -f "$play/Jean" ]; grep -qx function "$T/out"; run grep -cx alias "$T/out"; [ "$output" = 0 ]
 }
 
@@ -296,7 +307,7 @@ close_game() { exec 7>&-; wait "$open_pid" || :; rm -f "$T/in"; }
 	type_in ':' 'confirm_shellwatch_message towards'
 	close_game
 	grep -q '^\[pacifica: raze\] ' "$T/open.err"
-	grep -qxF 'The Grob stronghold you escaped from still stands in your playing' "$T/open.out"
+	grep -qxF 'The Grob stronghold still stands in your playing directory, starting at' "$T/open.out"
 	[ "$(events | cut -f 2 | grep -c bridge)" = 1 ]
 }
 
@@ -315,8 +326,7 @@ close_game() { exec 7>&-; wait "$open_pid" || :; rm -f "$T/in"; }
 	game --new --yes "$play" </dev/null
 	type_in "mkdir Pacifica; mv Jean Pacifica/; resettle" "cd $play; prologue"
 	close_game
-	grep -qxF "The programs judge the directory they run in; this run was not counted. Your" "$T/open.err"
-	grep -qxF "game is in $play.1." "$T/open.err"
+	tr '\n' ' ' <"$T/open.err" | grep -qF "prologue judged the directory it ran in, $play, not your playing directory, so the game does not count this run. Your game is in $play.1: cd $play.1 goes there."
 	same_bytes <(events | grep -v '	left$') "$play"$'\tbegun\n'"$play"$'\tprologue\tbriefing\n'"$play"$'\tresumed\n'"$play.1"$'\taside\t'"$play"$'\n'"$play"$'\tbegun\n'"$play.1"$'\tresettle\thome\n'"$play.1"$'\toutside\tprologue\n'
 	game "$play.1" </dev/null; grep -qx '2 of 7 steps done.' "$T/out"
 }

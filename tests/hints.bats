@@ -107,6 +107,8 @@ mistakes=(
 	"at_resettle|mv Jean Pacifica; resettle|Pacifica is not a directory but a file|duplicate"
 	"at_resettle|mkdir pacifica; cp Jean pacifica/; resettle|You made pacifica;|duplicate"
 	"at_resettle|mv Jean jean; resettle|Jean is here, renamed to jean|duplicate"
+	"at_resettle|mkdir \"Pacifica's\"; mv Jean \"Pacifica's\"; resettle|You made Pacifica\\'s; Jean's home is Pacifica|duplicate"
+	"at_resettle|mkdir \$'pacifica\\t'; mv Jean pacifica?; resettle|You made \$'pacifica\\t'; Jean's home is Pacifica|duplicate"
 	"at_duplicate|mkdir Pacifica_copy; cp Pacifica/Jean Pacifica_copy/; duplicate|You made Pacifica_copy; the backup directory is Pacifica_Copy, with a capital C|bridge"
 	"at_duplicate|mkdir Pacifica-Copy; cp Pacifica/Jean Pacifica-Copy/; duplicate|You made Pacifica-Copy; the backup directory is Pacifica_Copy, with _ where you typed -|bridge"
 	"at_duplicate|mkdir Pacifica/Pacifica_Copy; cp Pacifica/Jean Pacifica/Pacifica_Copy/; duplicate|You made Pacifica_Copy inside Pacifica|bridge"
@@ -137,9 +139,14 @@ mistakes=(
 		EOF
 		tr '\n' ' ' <"$o/first" | grep -qF -- "$named" && [ "$(cat "$o/view")" = "$next" ] ||
 			{ echo "$mistake: '$(cat "$o/view")', not $next, after:" >&2; cat "$o/first" "$o/second" >&2; return 1; }
+		# The names that the lines move or delete, as bash reads them.
+		moved=()
+		while IFS= read -r line; do
+			eval "words=($line)"; [[ ${words[0]} != mv && ${words[0]} != rm ]] || moved+=("${words[@]#-r}")
+		done <"$o/commands"
 		while IFS= read -r gone; do
 			p=${gone#./}
-			until grep -qE "^(rm|mv)( -r)? ('?)$p\\3( |\$)" "$o/commands"; do
+			until printf '%s\n' "${moved[@]}" | grep -qxF -- "$p"; do
 				[[ $p == */* ]] || { echo "$mistake: $gone was lost, not named by the hint" >&2; cat "$o/commands" >&2; return 1; }
 				p=${p%/*}
 			done

@@ -127,6 +127,13 @@ pacifica: there is no $top/missing; not read"
 	[ "$status" = 0 ]
 	sed -n 2p "$T/out" | grep -q "^$(id -un 65534) *~/game *1/7 resettle "
 	grep -qx '2 players, 3 games, 1 finished.' "$T/out"
+	# The class below the table: each player by their furthest game.
+	bar() { printf "%$1s" | tr ' ' "$2"; }
+	grep -qxF "prologue      2    0  $(bar 50 '#')" "$T/out"
+	grep -qxF "resettle      1    1  $(bar 25 '#')$(bar 25 +)" "$T/out"
+	grep -qxF "finished      1       $(bar 25 '#')" "$T/out"
+	report --csv --per-student "$home" "$top/nobody"
+	same_bytes <(cut -d , -f 4,6,7 "$T/out") $'SIS Login ID,Pacifica steps (of 7),Pacifica finished\r\nnobody,1,\r\n'"$(id -un),7,2026-12-08T09:39:00Z"$'\r\n'
 }
 
 @test "no record at all" { report; [ "$status" = 0 ]; [ "$(tail -n 1 "$T/out")" = '0 players, 0 games, 0 finished.' ]; report --bogus; [ "$status" = 2 ]; }

@@ -34,7 +34,15 @@ setup() { T=$BATS_TEST_TMPDIR; }
 		./usr/share/man/man6/retribute.6.gz
 		./usr/share/pacifica/gamerc.bash
 		./usr/share/pacifica/pacifica.bash
+		./usr/libexec/pacifica/by-hand/celebrate
+		./usr/libexec/pacifica/by-hand/duplicate
+		./usr/libexec/pacifica/by-hand/prologue
+		./usr/libexec/pacifica/by-hand/raze
+		./usr/libexec/pacifica/by-hand/resettle
+		./usr/libexec/pacifica/by-hand/retribute
 	EOF
+	# The recorder under the programs' names, for the runs by hand.
+	[ "$(dpkg-deb -c "$DEB" | grep -c ' ./usr/libexec/pacifica/by-hand/[a-z]* -> \.\./\.\./pacifica-record$')" = 6 ]
 	dpkg-deb --ctrl-tarfile "$DEB" | tar -xO ./conffiles | grep -qx /etc/pacifica.conf
 	# The recorder's group and the class record's directory are set when
 	# the package is configured.

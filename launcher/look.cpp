@@ -23,7 +23,6 @@ struct Found {
 };
 
 struct Look {
-	int dir = -1;			// the playing directory
 	std::string_view text;		// the prop's first line
 	std::string_view skip;		// a path not to count: the original a copy is made of
 	Found found[most_found];
@@ -243,7 +242,7 @@ bool find_mistake(const char *base, int step, Mistake &m)
 	bool d_dir = fstatat(at, dname.p, &st, 0) == 0 && S_ISDIR(st.st_mode);
 	bool d_file = !d_dir && fstatat(at, dname.p, &st, AT_SYMLINK_NOFOLLOW) == 0;
 	Look l;
-	l.dir = at, l.text = w->prop, l.skip = copy ? "Pacifica/Jean" : "";
+	l.text = w->prop, l.skip = copy ? "Pacifica/Jean" : "";
 	if (says(at, dn.p, w->prop) || (w->step == "retribute" && fstatat(at, "jail", &st, 0) == 0 && S_ISDIR(st.st_mode))) {
 		close(at);
 		return false;	// the prop is where it belongs, or the step's own hints tell the rest

@@ -9,8 +9,6 @@
 // nothing of a record but what it read as its lines.
 #include <dirent.h>
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,98 +17,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
-#include <new>
 
 #include "report.hpp"
 
 namespace {
-
-// The password database, read once: a report of thousands of players
-// would otherwise search it once a player.
-struct User {
-	uid_t uid;
-	gid_t gid;
-	char *login, *name, *dir;
-};
-
-struct Users {
-	User *by_uid = nullptr;
-	User **by_login = nullptr;
-	long n = 0;
-	bool read = false;
-	~Users()
-	{
-		for (long i = 0; i < n; i++)
-			free(by_uid[i].login), free(by_uid[i].name), free(by_uid[i].dir);
-		free(by_uid);
-		free(by_login);
-	}
-} users;
-
-char *copy(const char *s, size_t len)
-{
-	char *p = static_cast<char *>(malloc(len + 1));
-	if (!p)
-		abort();
-	memcpy(p, s, len);
-	p[len] = '\0';
-	return p;
-}
-
-int uid_order(const void *a, const void *b)
-{
-	uid_t x = static_cast<const User *>(a)->uid, y = static_cast<const User *>(b)->uid;
-	return x < y ? -1 : x > y;
-}
-
-int login_order(const void *a, const void *b)
-{
-	return strcmp((*static_cast<User *const *>(a))->login, (*static_cast<User *const *>(b))->login);
-}
-
-void read_users()
-{
-	if (users.read)
-		return;
-	users.read = true;
-	long cap = 0;
-	setpwent();
-	while (struct passwd *pw = getpwent()) {
-		if (users.n == cap) {
-			cap = cap ? cap * 2 : 256;
-			User *q = static_cast<User *>(realloc(users.by_uid, cap * sizeof(User)));
-			if (!q)
-				abort();
-			users.by_uid = q;
-		}
-		const char *gecos = pw->pw_gecos ? pw->pw_gecos : "";
-		users.by_uid[users.n++] = {pw->pw_uid, pw->pw_gid, copy(pw->pw_name, strlen(pw->pw_name)),
-		                           copy(gecos, strcspn(gecos, ",")), copy(pw->pw_dir, strlen(pw->pw_dir))};
-	}
-	endpwent();
-	qsort(users.by_uid, users.n, sizeof(User), uid_order);
-	users.by_login = static_cast<User **>(malloc((users.n + 1) * sizeof(User *)));
-	if (!users.by_login)
-		abort();
-	for (long i = 0; i < users.n; i++)
-		users.by_login[i] = &users.by_uid[i];
-	qsort(users.by_login, users.n, sizeof(User *), login_order);
-}
-
-const User *user_of(uid_t uid)
-{
-	read_users();
-	User key = {uid, 0, nullptr, nullptr, nullptr};
-	return static_cast<const User *>(bsearch(&key, users.by_uid, users.n, sizeof(User), uid_order));
-}
-
-const User *user_named(const char *login)
-{
-	read_users();
-	User key = {0, 0, const_cast<char *>(login), nullptr, nullptr}, *k = &key;
-	void *found = bsearch(&k, users.by_login, users.n, sizeof(User *), login_order);
-	return found ? *static_cast<User **>(found) : nullptr;
-}
 
 // The records already read, by device and inode, so that a home named
 // twice (alice/ and ./alice) is reported once.
@@ -345,88 +255,6 @@ void read_class(Rows &rows)
 	closedir(d);
 }
 
-// The students of a roster, one login a line, or of a group.
-struct Roster {
-	Buf *login = nullptr;
-	long n = 0, cap = 0;
-	bool given = false;
-	~Roster()
-	{
-		for (long i = 0; i < n; i++)
-			login[i].~Buf();
-		free(login);
-	}
-	void add(std::string_view name)
-	{
-		if (n == cap) {
-			cap = cap ? cap * 2 : 64;
-			Buf *q = static_cast<Buf *>(realloc(static_cast<void *>(login), cap * sizeof(Buf)));
-			if (!q)
-				abort();
-			login = q;
-		}
-		new (&login[n++]) Buf;
-		login[n - 1].add(name);
-	}
-};
-
-bool read_roster(Roster &roster, const char *file)
-{
-	roster.given = true;
-	int fd = open(file, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-	struct stat st;
-	Buf text;
-	char b[65536];
-	ssize_t got = -1;
-	if (fd >= 0 && fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode))
-		while ((got = read(fd, b, sizeof b)) > 0)
-			text.add(std::string_view(b, got));
-	int saved = fd < 0 || got < 0 ? errno : 0;
-	if (fd >= 0)
-		close(fd);
-	if (saved || got < 0) {
-		Buf name;
-		shown(name, file);
-		warn(Buf().add("cannot read the roster ").add(name.view()).add(": ").add(strerror(saved ? saved : EISDIR)).view());
-		return false;
-	}
-	std::string_view all = text.view();
-	while (!all.empty()) {
-		size_t nl = all.find('\n');
-		std::string_view line = all.substr(0, nl);
-		all = nl == all.npos ? std::string_view() : all.substr(nl + 1);
-		while (!line.empty() && strchr(" \t\r", line.back()))
-			line.remove_suffix(1);
-		while (!line.empty() && strchr(" \t", line.front()))
-			line.remove_prefix(1);
-		if (!line.empty() && line[0] != '#')
-			roster.add(line);
-	}
-	return true;
-}
-
-bool read_group(Roster &roster, const char *name)
-{
-	roster.given = true;
-	struct group *gr = getgrnam(name);
-	if (!gr) {
-		Buf shown_name;
-		shown(shown_name, name);
-		warn(Buf().add("there is no group ").add(shown_name.view()).view());
-		return false;
-	}
-	gid_t gid = gr->gr_gid;
-	for (char **m = gr->gr_mem; *m; m++)
-		roster.add(*m);
-	read_users();
-	for (long i = 0; i < users.n; i++)
-		if (users.by_uid[i].gid == gid)
-			roster.add(users.by_uid[i].login);
-	return true;
-}
-
-int order(std::string_view x, std::string_view y) { return x.compare(y); }
-
 int by_player(const void *a, const void *b)
 {
 	const Row *x = *static_cast<Row *const *>(a), *y = *static_cast<Row *const *>(b);
@@ -436,40 +264,6 @@ int by_player(const void *a, const void *b)
 		return x->begun ? -1 : 1;
 	int c = order(x->host.view(), y->host.view());
 	return c ? c : order(x->dir.view(), y->dir.view());
-}
-
-int by_login(const void *a, const void *b)
-{
-	return order(static_cast<const Buf *>(a)->view(), static_cast<const Buf *>(b)->view());
-}
-
-// Only the roster's students, each of them: those with no game as not
-// begun, a student not begun on one machine but playing on another as
-// playing.  Rows are sorted by player.
-void keep_roster(Rows &rows, Roster &roster)
-{
-	qsort(roster.login, roster.n, sizeof(Buf), by_login);
-	long games = rows.n;
-	for (long i = 0, j = 0; i < roster.n; i++) {
-		std::string_view login = roster.login[i].view();
-		if (i > 0 && login == roster.login[i - 1].view())
-			continue;
-		while (j < games && order(rows.r[j]->player.view(), login) < 0)
-			j++;
-		if (j < games && rows.r[j]->player.view() == login)
-			continue;
-		Row &r = rows.add();
-		r.player.add(login);
-		r.host.add(host.view());
-		r.begun = false;
-	}
-	for (long i = 0; i < games; i++) {
-		Buf key;
-		key.add(rows.r[i]->player.view());
-		if (!bsearch(&key, roster.login, roster.n, sizeof(Buf), by_login))
-			rows.drop(i);
-	}
-	rows.compact();
 }
 
 // A student not begun on one machine who plays on another is playing.
@@ -494,14 +288,6 @@ void drop_not_begun_players(Rows &rows)
 }
 
 }  // namespace
-
-void full_name(Buf &to, std::string_view login)
-{
-	Buf key;
-	key.add(login);
-	const User *u = user_named(key.p);
-	to.add(u && u->name[0] ? std::string_view(u->name) : login);
-}
 
 int cmd_report(int argc, char **argv)
 {
@@ -565,7 +351,7 @@ int cmd_report(int argc, char **argv)
 	if (rows.n > 1)
 		qsort(rows.r, rows.n, sizeof *rows.r, by_player);
 	if (roster.given) {
-		keep_roster(rows, roster);
+		keep_roster(rows, roster, host.view());
 		qsort(rows.r, rows.n, sizeof *rows.r, by_player);
 	}
 	drop_not_begun_players(rows);

@@ -48,8 +48,37 @@ template <class F> void each_player(const Rows &rows, F fn)
 	}
 }
 
-// A login's full name, from the password database: its first field.
+inline int order(std::string_view x, std::string_view y) { return x.compare(y); }
+
+// A user of the password database, which is read once: a report of
+// thousands of players would otherwise search it once a player.
+struct User {
+	uid_t uid;
+	gid_t gid;
+	char *login, *name, *dir;	// name: the full name
+};
+const User *user_of(uid_t uid);
+const User *user_named(const char *login);
+// A login's full name, or the login.
 void full_name(Buf &to, std::string_view login);
+
+// The students of a roster: one login a line of a file, or the members of
+// a group; false, with why said, when there is none.
+struct Roster {
+	Buf *login = nullptr;
+	long n = 0, cap = 0;
+	bool given = false;
+	Roster() = default;
+	Roster(const Roster &) = delete;
+	Roster &operator=(const Roster &) = delete;
+	~Roster();
+	void add(std::string_view name);
+};
+bool read_roster(Roster &roster, const char *file);
+bool read_group(Roster &roster, const char *name);
+// Only the roster's students, each of them: those with no game as not
+// begun, on host.  Rows are sorted by player.
+void keep_roster(Rows &rows, Roster &roster, std::string_view host);
 
 void table(Buf &b, const Rows &rows);
 void summary(Buf &b, const Rows &rows);

@@ -168,9 +168,10 @@ int cmd_note(int argc, char **argv);
 int cmd_report(int argc, char **argv);
 int cmd_hint();
 int cmd_help(int argc, char **argv);
-int cmd_by_hand(int argc, char **argv);
-// The hint row of a situation.
+int cmd_by_hand(char **argv);
+// The hint row of a situation; its idea, for program.
 int hint_row(std::string_view situation);
+void hint_idea(Buf &to, int row, std::string_view program);
 
 // A mistake the hints find in the playing directory: the hint row that
 // tells it, and the words that fill the row.

@@ -53,8 +53,6 @@ bool first_line(const char *rel, Buf &to)
 	return true;
 }
 
-int row(std::string_view name) { return hint_row(name); }
-
 const char *which(const Game &g, int on, std::string_view key)
 {
 	if (on == story::nsteps)
@@ -189,7 +187,7 @@ int situation(const Game &g, bool here, int &ready, Mistake *m)
 {
 	ready = g.on();
 	if (!here)
-		return row("outside");
+		return hint_row("outside");
 	Buf dir;
 	unescape(dir, g.dir.view());
 	base = dir.p;
@@ -197,13 +195,13 @@ int situation(const Game &g, bool here, int &ready, Mistake *m)
 	size_t colon = last.find(':');
 	if (ready < story::nsteps && colon != last.npos && last.substr(0, colon) == story::steps[ready].name)
 		key = last.substr(colon + 1);
-	int r = row(which(g, ready, key));
+	int r = hint_row(which(g, ready, key));
 	// A name the player made for one the step wants is told before
 	// anything else about the step.
 	Mistake found;
 	if (m == nullptr)
 		m = &found;
-	if (r != row("ready") && r != row("finished") && find_mistake(base, ready, *m))
+	if (r != hint_row("ready") && r != hint_row("finished") && find_mistake(base, ready, *m))
 		r = m->row;
 	base = nullptr;
 	return r;
@@ -266,6 +264,12 @@ void add_line(std::string_view command, std::string_view what, bool literal, voi
 }
 
 }  // namespace
+
+void hint_idea(Buf &to, int r, std::string_view program)
+{
+	Words w = {program, "", nullptr};
+	fill(to, story::hints[r].idea, w);
+}
 
 // The hint for the situation the player is in: first the idea, with the
 // commands it needs; then the command lines for the player's directory;

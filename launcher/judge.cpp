@@ -297,22 +297,19 @@ int cmd_run(int argc, char **argv)
 // A program of the game run by hand, not through the game shell's own
 // command (command prologue, its path, env, sh -c): run as it is, not
 // judged, and said so once a game.
-int cmd_by_hand(int argc, char **argv)
+int cmd_by_hand(char **argv)
 {
 	std::string_view program = strrchr(argv[0], '/') ? strrchr(argv[0], '/') + 1 : argv[0];
 	Game g;
 	if (hints_on() && the_game(g) && !(g.nudged & (1UL << hint_row(by_hand)))) {
 		record_event(record, g.number, "byhand", program, g);
 		Buf text;
-		std::string_view idea = story::hints[hint_row(by_hand)].idea;
-		for (size_t at; (at = idea.find("$program")) != idea.npos; idea.remove_prefix(at + 8))
-			text.add(idea.substr(0, at)).add(program);
-		tell(text.add(idea).view());
+		hint_idea(text, hint_row(by_hand), program);
+		tell(text.view());
 	}
 	Buf path;
 	path.add(libexec.view()).add('/').add(program);
 	argv[0] = path.p;
-	(void)argc;
 	execv(path.p, argv);
 	die(Buf().add("cannot run ").add(path.view()).add(": ").add(strerror(errno)).view(), 127);
 }

@@ -201,7 +201,7 @@ int main(int argc, char **argv)
 	}
 	restore_environment();
 	if (by_hand)
-		return cmd_by_hand(argc, argv);
+		return cmd_by_hand(argv);
 	if (verb == "play")
 		return cmd_play(argc - 1, argv + 1);
 	if (verb == "run")

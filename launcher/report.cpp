@@ -62,7 +62,6 @@ struct Seen {
 
 struct Source {
 	Rows &rows;
-	uid_t uid;
 	const char *witness;
 	std::string_view player, home, host;
 };
@@ -84,7 +83,7 @@ void add_game(const Game &g, void *ctx)
 	memcpy(r.g.done, g.done, sizeof g.done);
 	memcpy(r.g.taken, g.taken, sizeof g.taken);
 	memcpy(r.g.last, g.last, sizeof g.last);
-	r.g.runs = g.runs, r.g.hints = g.hints, r.g.active = g.active, r.g.words = g.words;
+	r.g.runs = g.runs, r.g.hints = g.hints, r.g.active = g.active;
 	// Why the player is stuck: the last answer of the program of the step
 	// they are on.
 	int on = g.on();
@@ -113,7 +112,7 @@ bool read_record(Rows &rows, int fd, uid_t uid, std::string_view home, const cha
 		login.num(uid);
 	if (home.empty() && u && witness[0] == 'c')
 		home = u->dir;
-	Source src = {rows, uid, witness, login.view(), home, host.view()};
+	Source src = {rows, witness, login.view(), home, host.view()};
 	long before = rows.skipped, games = rows.n;
 	bool whole = each_game(fd, add_game, &src, rows.skipped);
 	struct stat st;

@@ -175,3 +175,14 @@ mistakes=(
 	same_bytes "$T/said" ''; grep -qx 'Hints are off in this game.' "$T/out"
 	"$top/game/bin/pacifica" --walkthrough | tail -n 1 | grep -qx 'The walkthrough reached the end of the game.'
 }
+
+@test "what a player may leave in the playing directory (a FIFO, links that loop or lead nowhere, a directory no one may enter) never stalls or misleads the hints" {
+	chown 65534 "$home" "$play"
+	(cd "$top" && timeout 20 setpriv --reuid=65534 --regid=65534 --clear-groups env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$play" >"$T/out" 2>&1) <<-'EOF'
+		prologue; mkfifo pacifica; ln -s loop loop; ln -s nowhere Pacifica_; mkdir -p shut/Pacifica; cp Jean shut/Pacifica/; chmod 000 shut
+		mkdir Pacifica; mv Jean Pacifica/jean; resettle; hint; hint
+	EOF
+	grep -qx 'Jean is in Pacifica as jean; the name must be Jean, with a capital J. To mend' "$T/out"
+	grep -qx '$ mv Pacifica/jean Pacifica/Jean' "$T/out"
+	chmod 755 "$play/shut"
+}

@@ -18,7 +18,12 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "report.hpp"
+#include "report/report.hpp"
+#include "util/names.hpp"
+#include "util/out.hpp"
+#include "classrec.hpp"
+#include "record/record.hpp"
+#include "shell/verbs.hpp"
 
 namespace {
 

@@ -5,7 +5,8 @@
 
 #include <sys/types.h>
 
-#include "engine.hpp"
+#include "record/game.hpp"
+#include "util/buf.hpp"
 
 struct Row {
 	Buf player, home, dir, host;	// dir as it is, not escaped

@@ -13,7 +13,9 @@
 #include <ctime>
 #include <new>
 
-#include "engine.hpp"
+#include "record/record.hpp"
+#include "util/names.hpp"
+#include "util/stamp.hpp"
 
 namespace {
 

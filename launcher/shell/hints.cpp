@@ -7,7 +7,11 @@
 
 #include <cstdlib>
 
-#include "engine.hpp"
+#include "record/record.hpp"
+#include "shell/hints.hpp"
+#include "shell/verbs.hpp"
+#include "util/names.hpp"
+#include "util/out.hpp"
 
 namespace {
 
@@ -307,27 +311,5 @@ int cmd_hint()
 		each_line(h, m, add_line, &l);
 	}
 	out(b.view());
-	return 0;
-}
-// help: the game's own commands; help NAME is bash's.
-int cmd_help(int argc, char **argv)
-{
-	if (argc > 1) {
-		char **args = static_cast<char **>(calloc(argc + 4, sizeof *args));
-		static char bash[] = "bash", c[] = "-c", script[] = "help \"$@\"", name[] = "help";
-		args[0] = bash, args[1] = c, args[2] = script, args[3] = name;
-		for (int i = 1; i < argc; i++)
-			args[i + 3] = argv[i];
-		execv("/bin/bash", args);
-		die("cannot run bash for its help", 127);
-	}
-	out("The game's own commands:\n"
-	    "  steps                            the steps of the story, and where you are\n"
-	    "  hint                             a hint for where you are; again for more\n"
-	    "  help                             this list; help NAME gives bash's help\n"
-	    "  confirm_shellwatch_message WORD  confirms the alert, as it asks\n"
-	    "  exit                             leaves the game; pacifica comes back to it\n"
-	    "The programs prologue, resettle, duplicate, raze, celebrate and retribute\n"
-	    "each judge the directory they run in.\n");
 	return 0;
 }

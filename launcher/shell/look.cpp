@@ -10,7 +10,8 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "engine.hpp"
+#include "shell/hints.hpp"
+#include "util/names.hpp"
 
 namespace {
 

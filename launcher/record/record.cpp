@@ -1,7 +1,6 @@
-// The record of play: the state of a game, the one fold that turns an
-// event into the next state, the lines that carry it, and the reading of
-// a record from its end, so that what a start or a run costs does not
-// grow with the record.
+// The record of play: the reading of a record from its end, so that what
+// a start or a run costs does not grow with the record, and appending to
+// it under its lock.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/resource.h>
@@ -11,245 +10,18 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <new>
-#include <utility>
 
-#include "engine.hpp"
+#include "record/record.hpp"
+#include "util/names.hpp"
+#include "util/out.hpp"
 
 namespace {
 
 // Past this a record takes only the lines that are progress; past the
 // second bound, nothing.  A game played through takes a few kilobytes.
 constexpr off_t record_bound = 4 << 20, progress_bound = record_bound + (256 << 10);
-// A line is bounded by the names in it, which play.cpp bounds.
-constexpr size_t line_bound = 8192;
-// Active time counts the gaps between a game's events up to this long.
-constexpr long idle_gap = 600;
 
 }  // namespace
-
-Game::Game()
-{
-	for (int i = 0; i < story::nsteps; i++)
-		done[i] = -1, taken[i] = false;
-}
-
-int Game::on() const
-{
-	for (int i = 0; i < story::nsteps; i++)
-		if (done[i] < 0)
-			return i;
-	return story::nsteps;
-}
-
-int Game::ndone() const
-{
-	int n = 0;
-	for (long d : done)
-		n += d >= 0;
-	return n;
-}
-
-int step_index(std::string_view name)
-{
-	for (int i = 0; i < story::nsteps; i++)
-		if (story::steps[i].name == name)
-			return i;
-	return -1;
-}
-
-int step_of_program(std::string_view program)
-{
-	for (int i = 0; i < story::nsteps; i++)
-		if (story::steps[i].command == program)
-			return i;
-	return -1;
-}
-
-int answer_of(std::string_view program, int status, std::string_view output)
-{
-	for (int i = 0; i < story::nanswers; i++) {
-		const story::Answer &a = story::answers[i];
-		if (a.program != program || a.status != status)
-			continue;
-		if (a.opening == "*" || (a.opening.empty() ? output.empty() : output.substr(0, a.opening.size()) == a.opening))
-			return i;
-	}
-	return -1;
-}
-
-static bool is_program(std::string_view name)
-{
-	for (std::string_view p : story::programs)
-		if (p == name)
-			return true;
-	return false;
-}
-
-static void step_done(Game &g, int step, time_t t)
-{
-	if (step < 0 || g.done[step] >= 0)
-		return;
-	int needs = step_index(story::steps[step].needs);
-	if (needs >= 0 && g.done[needs] < 0)
-		return;
-	g.done[step] = t > g.began ? t - g.began : 0;
-	g.runs = g.hints = 0;
-}
-
-void new_game(Game &g, long number, std::string_view dir, time_t t)
-{
-	long games = g.games;
-	g.~Game();
-	new (&g) Game();
-	g.number = number;
-	g.games = games > number ? games : number;
-	g.dir.add(dir);
-	g.began = g.time = t;
-	g.sessions = 1;
-}
-
-int hint_row(std::string_view situation)
-{
-	for (int i = 0; i < story::nhints; i++)
-		if (story::hints[i].situation == situation)
-			return i;
-	abort();	// the situations the code names have rows in the table
-}
-
-void apply(Game &g, time_t t, std::string_view event, std::string_view detail)
-{
-	if (!g.left && t >= g.time && t - g.time <= idle_gap)
-		g.active += t - g.time;
-	if (t > g.time)
-		g.time = t;
-	g.left = event == "left";
-	if (event == "resumed") {
-		g.sessions++;
-	} else if (event == "bridge") {
-		step_done(g, step_index("bridge"), t);
-		g.asked = 0, g.about = -1;
-	} else if (event == "word") {
-		g.words++;
-		memcpy(g.last, "bridge:word", sizeof "bridge:word");
-	} else if (event == "hint") {
-		long row;
-		g.hints++;
-		if (to_number(detail, row) && row == g.about)
-			g.asked++;
-		else
-			g.asked = 1, g.about = to_number(detail, row) ? row : -1;
-	} else if (event == "outside") {
-		g.outside++;
-	} else if (event == "byhand") {
-		g.nudged |= 1UL << hint_row("by-hand");
-	} else if (event == "aside") {
-		g.dir.clear();
-		g.dir.add(detail);
-	} else if (is_program(event)) {
-		g.runs++;
-		g.asked = 0, g.about = -1;
-		Buf last;
-		last.add(event).add(':').add(detail.substr(0, 20));
-		memcpy(g.last, last.p, last.n + 1);
-		for (const story::Answer &a : story::answers)
-			if (a.program == event && a.key == detail && a.done)
-				step_done(g, step_of_program(event), t);
-	}
-}
-
-// STAMP TAB GAME TAB DIR TAB EVENT TAB DETAIL TAB STATE TAB "." NL, the
-// state as words KEY=VALUE in a fixed order.
-void format_line(Buf &to, time_t t, const Game &g, std::string_view event, std::string_view detail)
-{
-	stamp(to, t);
-	to.add('\t').num(g.number).add('\t').add(g.dir.view()).add('\t').add(event).add('\t');
-	to.add(detail.empty() ? "-" : detail).add('\t');
-	int on = g.on();
-	to.add("on=").add(on < story::nsteps ? story::steps[on].name : "finished");
-	to.add(" began=").num(g.began).add(" done=");
-	for (int i = 0; i < story::nsteps; i++) {
-		if (i)
-			to.add(',');
-		if (g.done[i] >= 0)
-			to.num(g.done[i]).add(g.taken[i] ? "~" : "");
-	}
-	to.add(" last=").add(g.last).add(" runs=").num(g.runs).add(" hints=").num(g.hints);
-	to.add(" active=").num(g.active).add(" sessions=").num(g.sessions).add(" words=").num(g.words);
-	to.add(" outside=").num(g.outside).add(" asked=").num(g.asked).add(" about=").num(g.about + 1);
-	to.add(" nudged=").num(static_cast<long>(g.nudged & 0x7fffffffffffffff));
-	to.add(" left=").num(g.left).add(" games=").num(g.games);
-	to.add("\t.\n");
-}
-
-// The next field of s up to sep, taken off s.
-static std::string_view field(std::string_view &s, char sep)
-{
-	size_t at = s.find(sep);
-	std::string_view f = s.substr(0, at);
-	s = at == s.npos ? std::string_view() : s.substr(at + 1);
-	return f;
-}
-
-static bool key_number(std::string_view &s, std::string_view key, long &v)
-{
-	std::string_view f = field(s, ' ');
-	return f.substr(0, key.size()) == key && to_number(f.substr(key.size()), v);
-}
-
-bool parse_line(std::string_view line, Game &g, std::string_view &event, std::string_view &detail)
-{
-	if (line.size() > line_bound || line.empty() || line[0] == '#')
-		return false;
-	std::string_view s = line, when = field(s, '\t'), number = field(s, '\t'), dir = field(s, '\t');
-	event = field(s, '\t');
-	detail = field(s, '\t');
-	std::string_view state = field(s, '\t');
-	time_t t;
-	long began, left, about, nudged;
-	if (s != "." || !parse_stamp(when, t) || !to_number(number, g.number) || g.number < 1 || dir.empty() ||
-	    dir[0] != '/' || event.empty() || detail.empty())
-		return false;
-	for (char c : line)
-		if (static_cast<unsigned char>(c) < 0x20 && c != '\t')
-			return false;
-	std::string_view on = field(state, ' ');
-	if (on.substr(0, 3) != "on=" || !key_number(state, "began=", began))
-		return false;
-	std::string_view done = field(state, ' ');
-	if (done.substr(0, 5) != "done=")
-		return false;
-	done.remove_prefix(5);
-	for (int i = 0; i < story::nsteps; i++) {
-		std::string_view d = field(done, ',');
-		g.taken[i] = !d.empty() && d.back() == '~';
-		if (g.taken[i])
-			d.remove_suffix(1);
-		if (d.empty())
-			g.done[i] = -1;
-		else if (!to_number(d, g.done[i]))
-			return false;
-	}
-	std::string_view last = field(state, ' ');
-	if (!done.empty() || last.substr(0, 5) != "last=" || last.size() - 5 >= sizeof g.last)
-		return false;
-	memcpy(g.last, last.data() + 5, last.size() - 5);
-	g.last[last.size() - 5] = '\0';
-	if (!key_number(state, "runs=", g.runs) || !key_number(state, "hints=", g.hints) ||
-	    !key_number(state, "active=", g.active) || !key_number(state, "sessions=", g.sessions) ||
-	    !key_number(state, "words=", g.words) || !key_number(state, "outside=", g.outside) ||
-	    !key_number(state, "asked=", g.asked) || !key_number(state, "about=", about) ||
-	    !key_number(state, "nudged=", nudged) || !key_number(state, "left=", left) || !key_number(state, "games=", g.games) || !state.empty())
-		return false;
-	g.dir.clear();
-	g.dir.add(dir);
-	g.began = began;
-	g.time = t;
-	g.left = left;
-	g.about = about - 1;
-	g.nudged = nudged;
-	return true;
-}
 
 namespace {
 

@@ -9,7 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine.hpp"
+#include "record/record.hpp"
+#include "util/names.hpp"
 
 namespace {
 

@@ -10,7 +10,10 @@
 #include <cerrno>
 #include <cstring>
 
-#include "report.hpp"
+#include "report/report.hpp"
+#include "util/names.hpp"
+#include "util/out.hpp"
+#include "util/stamp.hpp"
 
 namespace {
 

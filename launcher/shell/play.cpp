@@ -13,7 +13,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine.hpp"
+#include "classrec.hpp"
+#include "record/record.hpp"
+#include "shell/verbs.hpp"
+#include "util/conf.hpp"
+#include "util/names.hpp"
+#include "util/out.hpp"
 
 namespace {
 

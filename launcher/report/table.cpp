@@ -4,7 +4,9 @@
 #include <cstring>
 #include <new>
 
-#include "report.hpp"
+#include "report/report.hpp"
+#include "util/names.hpp"
+#include "util/out.hpp"
 
 Rows::~Rows()
 {

@@ -1,0 +1,27 @@
+// Hints: the situation a player is in, and the mistakes the hints find
+// in the playing directory.
+#pragma once
+
+#include <string_view>
+
+#include "record/game.hpp"
+
+// A hint row's idea, for program.
+void hint_idea(Buf &to, int row, std::string_view program);
+
+// A mistake the hints find in the playing directory: the hint row that
+// tells it, and the words that fill the row.
+struct Mistake {
+	int row = -1;
+	const story::Want *want = nullptr;
+	Buf found, wanted, differs, dir;
+	Buf mend;	// "COMMAND # WHAT" a line
+};
+// The mistake of the step in the playing directory base; false when there
+// is none to name.
+bool find_mistake(const char *base, int step, Mistake &m);
+
+// The hint row for the situation the player is in, the game g in the
+// working directory or not; the step whose program a hint's $program
+// names.
+int situation(const Game &g, bool here, int &ready, Mistake *m = nullptr);

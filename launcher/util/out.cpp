@@ -1,0 +1,108 @@
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "util/names.hpp"
+#include "util/out.hpp"
+
+bool stdout_closed;
+
+bool write_all(int fd, std::string_view s)
+{
+	while (!s.empty()) {
+		ssize_t n = write(fd, s.data(), s.size());
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n <= 0)
+			return false;
+		s.remove_prefix(n);
+	}
+	return true;
+}
+
+void out(std::string_view s) { write_all(1, s); }
+void err(std::string_view s) { write_all(2, s); }
+
+int say_fd()
+{
+	static int fd = -2;
+	if (fd == -2) {
+		long n;
+		const char *e = getenv("PACIFICA_SAY");
+		fd = e && to_number(e, n) && n >= 1 && n < 1024 && fcntl(n, F_GETFD) >= 0 ? n : 2;
+	}
+	return fd;
+}
+
+void say(std::string_view s) { write_all(say_fd(), s); }
+
+// The width of the terminal on fd, or 0 when fd is none.
+static size_t columns(int fd)
+{
+	struct winsize w;
+	return ioctl(fd, TIOCGWINSZ, &w) == 0 ? w.ws_col : 0;
+}
+
+size_t text_width(int fd)
+{
+	size_t width = columns(fd);
+	if (width == 0 || width > 80)
+		width = 80;
+	return width > 1 ? width - 1 : 1;
+}
+
+void tell(std::string_view s)
+{
+	Buf b;
+	wrap(b, text_width(say_fd()), s);
+	b.add('\n');
+	say(b.view());
+}
+
+void show(int fd, std::string_view s)
+{
+	size_t width = columns(fd);
+	if (width <= 1) {
+		write_all(fd, s);
+		return;
+	}
+	Buf b;
+	wrap(b, width, s);
+	write_all(fd, b.view());
+}
+
+void warn(std::string_view what)
+{
+	Buf b;
+	b.add("pacifica: ").add(what).add('\n');
+	err(b.view());
+}
+
+void die(std::string_view what, int status)
+{
+	warn(what);
+	exit(status);
+}
+
+void wrap(Buf &to, size_t width, std::string_view text)
+{
+	while (!text.empty()) {
+		size_t nl = text.find('\n');
+		std::string_view line = text.substr(0, nl);
+		text = nl == text.npos ? std::string_view() : text.substr(nl + 1);
+		while (line.size() > width) {
+			size_t cut = line.substr(0, width + 1).rfind(' ');
+			if (cut == line.npos && (cut = line.find(' ')) == line.npos)
+				break;
+			to.add(line.substr(0, cut)).add('\n');
+			line.remove_prefix(cut + 1);
+		}
+		to.add(line);
+		if (nl != std::string_view::npos)
+			to.add('\n');
+	}
+}
+

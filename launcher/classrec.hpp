@@ -1,21 +1,61 @@
-// The class record, the one part of the recorder that runs with its
-// group: the player's record opened with it, and the records of a class
-// for a teacher; then the group given up.
+// The recorder's privilege and the record's descriptors, in one place.
+//
+// Installed set-group-id games, the recorder opens with that group the
+// player's directory in the class record (or, for a teacher's report,
+// every record of the class, read-only), then gives the group up for
+// good.  The record's descriptors stay in classrec.cpp: the rest of the
+// recorder reads the record and appends the lines it built only through
+// the functions below, which also keep the record in the home.
 #pragma once
 
 #include <sys/types.h>
+
+#include <string_view>
+
+#include "util/buf.hpp"
 
 // What the recorder is run for: a game's event, a report, or neither
 // (the walkthrough, which keeps a record of its own).
 enum class Want { none, play, report };
 
-// Run before the arguments or the environment are read.
+// Run first, before the arguments or the environment are read: the
+// standard descriptors made safe, and the class record opened with the
+// recorder's group; then the group given up, all three IDs, checked.
 void class_open(Want w);
 void class_drop();
-// For the report of a teacher (root, or a member of the group that the
-// settings name as teachers): the class record's directory, and the
-// recorder's group, taken back only to open a file in it.  class_dir is
-// -1 where there is no class record, or the caller is no teacher.
-extern int class_dir;
-extern gid_t class_gid;
-int open_in_class(const char *name);
+
+// Whether the player's record is the class record's, or would be but was
+// refused; why, in one line that names the fix for a teacher.
+bool class_mode();
+std::string_view class_refusal();
+
+// The record held, in the class record or handed over from the home's
+// state directory (which rec_home then owns): its current generation
+// "record" and the previous one "record.1".  Reading needs no lock; a
+// line is appended under the lock, and only a line of the record's own
+// shape, one whole line, within the record's bound.
+void rec_home(int dir, std::string_view path);
+bool rec_open(bool create, Buf &why);
+bool rec_held();		// a current generation is open
+bool rec_writable();
+std::string_view rec_path();	// the current generation, as a player reads it
+// Whether fd is, or is another descriptor of, a file or directory of the
+// record's: compared by the open file, not the number.
+bool rec_holds(int fd);
+// Generation 0 is the current, 1 the previous; a missing one is empty.
+off_t rec_size(int gen);
+bool rec_read(int gen, char *to, size_t n, off_t at);
+bool rec_lock();
+void rec_unlock();
+// 0, or why the line was not appended (the file as it was before).
+int rec_append(std::string_view line);
+// A new generation that begins with seed, the latest line of each game,
+// and the current one kept as the previous; under the lock.
+int rec_rotate(std::string_view seed);
+
+// A teacher's report: the records of the class, opened before the group
+// was given up.  The i-th player's user ID and the descriptors of its
+// generations (-1 where none), or why it could not be opened; false past
+// the last.
+bool class_player(long i, uid_t &uid, int (&gen)[2], std::string_view &why);
+bool class_teacher();

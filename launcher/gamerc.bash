@@ -17,8 +17,10 @@ trap : INT
 exit() { :; }
 # shellcheck disable=SC2317
 logout() { :; }
+# Only a start-up file that the player owns, in a home of theirs: root
+# started with a student's HOME reads nothing of the student's.
 # shellcheck source=/dev/null
-[ ! -f ~/.bashrc ] || . ~/.bashrc
+! [ -f ~/.bashrc ] || ! [ -O ~/.bashrc ] || ! [ -O ~ ] || . ~/.bashrc
 unset -f exit logout
 trap - INT
 # A shell that ends at the first program that says no is no game.

@@ -20,9 +20,6 @@
 #include "util/conf.hpp"
 #include "util/out.hpp"
 
-Record record;
-bool class_refused;
-
 namespace {
 
 // What the dynamic loader takes out of the environment of a program
@@ -30,18 +27,6 @@ namespace {
 // keeps them under these names for the game shell.
 constexpr const char *kept[] = {"TMPDIR", "LD_PRELOAD", "LD_LIBRARY_PATH", "TZDIR", "LOCPATH", "NLSPATH",
                                 "GCONV_PATH", "HOSTALIASES", "LOCALDOMAIN", "RES_OPTIONS"};
-
-// A closed standard descriptor would be the number of the first file this
-// program opens, and its output would go there.
-void open_standard()
-{
-	for (int fd = 0; fd < 3; fd++)
-		if (fcntl(fd, F_GETFD) < 0) {
-			stdout_closed |= fd == 1;
-			if (open("/dev/null", O_RDWR) != fd)
-				_exit(127);
-		}
-}
 
 void restore_environment()
 {
@@ -56,19 +41,30 @@ void restore_environment()
 	}
 }
 
+// What the recorder is run for, from its name and first word alone: the
+// class record is opened before anything else of the caller's is read.
+Want wanted(int argc, char **argv)
+{
+	const char *self = argv[0] ? strrchr(argv[0], '/') ? strrchr(argv[0], '/') + 1 : argv[0] : "";
+	if (step_of_program(self) >= 0)
+		return Want::play;
+	if (argc > 1 && std::string_view(argv[1]) == "report")
+		return Want::report;
+	// The walkthrough plays in a record of its own.
+	return getenv("PACIFICA_RECORD_DIR") ? Want::none : Want::play;
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
-	open_standard();
-	prctl(PR_SET_DUMPABLE, 0);
+	class_open(wanted(argc, argv));
+	class_drop();
 	// Run under a program's name, from the game shell's PATH, by hand.
 	const char *self = argv[0] ? strrchr(argv[0], '/') ? strrchr(argv[0], '/') + 1 : argv[0] : "";
 	bool by_hand = step_of_program(self) >= 0;
 	std::string_view verb = argc > 1 && !by_hand ? argv[1] : "";
 	find_files();
-	class_open(verb == "report" ? Want::report : getenv("PACIFICA_RECORD_DIR") ? Want::none : Want::play);
-	class_drop();
 	restore_environment();
 	if (by_hand)
 		return cmd_by_hand(argv);

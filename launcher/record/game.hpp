@@ -35,8 +35,11 @@ int answer_of(std::string_view program, int status, std::string_view output);
 // The hint row of a situation.
 int hint_row(std::string_view situation);
 
-// A line is bounded by the names in it, which play.cpp bounds.
+// A line is bounded by the names in it, which play.cpp bounds; a
+// generation of the record by this many bytes, and the next begins with
+// every game's latest line before it would grow past them.
 constexpr size_t line_bound = 8192;
+constexpr long generation_size = 4 << 20, generation_bound = generation_size + line_bound;
 
 // One event applied to a game's state, at time t.
 void apply(Game &g, time_t t, std::string_view event, std::string_view detail);

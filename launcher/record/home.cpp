@@ -1,6 +1,6 @@
-// The record in the home, where the game keeps it when it is not
-// installed with the class record; and the state of earlier versions,
-// taken over into a new record.
+// The directory of the record in the home, where the game keeps it when
+// it is not installed with the class record: every step of the way from
+// HOME or XDG_STATE_HOME down the real user's, reached through no link.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -34,7 +34,6 @@ int user_dir(int at, const char *name, bool create, Buf &why, std::string_view p
 	return -1;
 }
 
-// The directory of the home's state, or -1 with why said.
 }  // namespace
 
 int state_dir(bool create, Buf &why, Buf &path)
@@ -83,45 +82,4 @@ int state_dir(bool create, Buf &why, Buf &path)
 		at = fd;
 	}
 	return at;
-}
-
-bool open_record(bool create, Buf &why)
-{
-	long n;
-	const char *session = getenv("PACIFICA_SESSION");
-	struct stat st;
-	if (record.pending < 0 && session && to_number(session, n) && n > 2 && n < 1024 &&
-	    fstat(n, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 0)
-		record.pending = n;
-	if (record.fd >= 0)
-		return true;
-	Buf dir;
-	int at = state_dir(create, why, dir);
-	record.path.clear();
-	if (dir.n)
-		record.path.add(dir.view()).add("/record");
-	if (at < 0)
-		return false;
-	int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-	int fd = openat(at, "record", flags | O_RDWR | O_APPEND | (create ? O_CREAT : 0), 0600);
-	record.writable = fd >= 0;
-	if (fd < 0 && (errno == EACCES || errno == EROFS))
-		fd = openat(at, "record", flags | O_RDONLY);
-	if (fd < 0 && errno == ENOENT) {
-		close(at);
-		return false;
-	}
-	// Not a link, a FIFO, a file of another's or one with another name.
-	if (fd < 0 || fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != getuid() || st.st_nlink != 1) {
-		if (fd >= 0)
-			close(fd);
-		shown(why, record.path.view());
-		why.add(" is not a regular file of yours, so no game can be remembered");
-		record.writable = false;
-		close(at);
-		return false;
-	}
-	record.fd = fd;
-	close(at);
-	return true;
 }

@@ -148,7 +148,7 @@ void fold_list(Games &games, std::string_view text, bool strongholds, time_t now
 
 }  // namespace
 
-void take_over(Record &r, int statefd)
+void take_over(int statefd)
 {
 	Buf journal, list, built;
 	Games games;
@@ -183,7 +183,7 @@ void take_over(Record &r, int statefd)
 		g.games = number;
 		Buf line;
 		format_line(line, now, g, "taken", games.from_list[i] ? "list" : "journal");
-		ok &= append(r, line.view());
+		ok &= append(line.view());
 	}
 	if (ok) {
 		unlinkat(statefd, "journal", 0);

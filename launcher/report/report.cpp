@@ -105,9 +105,10 @@ void add_game(const Game &g, void *ctx)
 
 Buf host;
 
-// The games of the record in fd, a file of uid's; false when it could not
-// be read whole, or is no record at all.
-bool read_record(Rows &rows, int fd, uid_t uid, std::string_view home, const char *witness)
+// The games of a record of uid's, of the generations gen, or the one the
+// recorder holds; false when it could not be read whole, or is no record
+// at all.
+bool read_record(Rows &rows, const int (*gen)[2], uid_t uid, std::string_view home, const char *witness)
 {
 	Buf login;
 	const User *u = user_of(uid);
@@ -119,9 +120,8 @@ bool read_record(Rows &rows, int fd, uid_t uid, std::string_view home, const cha
 		home = u->dir;
 	Source src = {rows, witness, login.view(), home, host.view()};
 	long before = rows.skipped, games = rows.n;
-	bool whole = each_game(fd, add_game, &src, rows.skipped);
-	struct stat st;
-	if (whole && rows.n == games && rows.skipped > before && fstat(fd, &st) == 0 && st.st_size > 0) {
+	bool whole = gen ? each_game_of(*gen, add_game, &src, rows.skipped) : each_game(add_game, &src, rows.skipped);
+	if (whole && rows.n == games && rows.skipped > before) {
 		rows.skipped = before;
 		errno = EINVAL;
 		return false;
@@ -179,7 +179,8 @@ bool read_place(Rows &rows, Seen &seen, const char *place)
 		return false;
 	}
 	if (S_ISREG(st.st_mode)) {
-		bool whole = !seen.first(st) || read_record(rows, fd, st.st_uid, "", "home");
+		int gen[2] = {fd, -1};
+		bool whole = !seen.first(st) || read_record(rows, &gen, st.st_uid, "", "home");
 		close(fd);
 		if (!whole)
 			warn(Buf().add(name.view()).add(errno == EINVAL ? " is not a record of play" : ": ")
@@ -225,38 +226,33 @@ bool read_place(Rows &rows, Seen &seen, const char *place)
 	while (home.n > 1 && home.p[home.n - 1] == '/')
 		home.p[--home.n] = '\0';
 	struct stat rs;
-	bool whole = fstat(rec, &rs) != 0 || !seen.first(rs) || read_record(rows, rec, owner, home.view(), "home");
+	int gen[2] = {rec, -1};
+	bool whole = fstat(rec, &rs) != 0 || !seen.first(rs) || read_record(rows, &gen, owner, home.view(), "home");
 	close(rec);
 	if (!whole)
 		warn(Buf().add(name.view()).add("/.local/state/pacifica/record could not be read whole").view());
 	return whole;
 }
 
-// Every record of the class, for a teacher.
+// Every record of the class, for a teacher, as the recorder opened them
+// before it gave up its group.
 void read_class(Rows &rows)
 {
-	int dup_fd = dup(class_dir);
-	DIR *d = dup_fd >= 0 ? fdopendir(dup_fd) : nullptr;
-	if (!d) {
-		rows.unread++;
-		warn("cannot list the class record");
-		return;
-	}
-	while (struct dirent *e = readdir(d)) {
-		long uid;
-		if (!to_number(e->d_name, uid))
+	uid_t uid;
+	int gen[2];
+	std::string_view why;
+	for (long i = 0; class_player(i, uid, gen, why); i++) {
+		if (why.empty() && (gen[0] < 0 || read_record(rows, &gen, uid, "", "class")))
 			continue;
-		int fd = open_in_class(e->d_name);
-		if (fd < 0 || !read_record(rows, fd, uid, "", "class")) {
-			rows.unread++;
-			Buf name;
-			shown(name, e->d_name);
-			warn(Buf().add("the class record's ").add(name.view()).add(" could not be read").view());
-		}
-		if (fd >= 0)
-			close(fd);
+		rows.unread++;
+		Buf name;
+		if (const User *u = user_of(uid))
+			shown(name, u->login);
+		else
+			name.num(uid);
+		warn(Buf().add("the class record of ").add(name.view()).add(" could not be read")
+		             .add(why.empty() ? "" : ": ").add(why).view());
 	}
-	closedir(d);
 }
 
 int by_player(const void *a, const void *b)
@@ -337,13 +333,15 @@ int cmd_report(int argc, char **argv)
 				status = 1;
 	} else if (first >= argc) {
 		Buf why;
-		if (class_dir >= 0) {
+		if (class_teacher()) {
 			read_class(rows);
-		} else if (record.witnessed) {
-			if (record.fd >= 0 && !read_record(rows, record.fd, getuid(), "", "class"))
+		} else if (record_witnessed()) {
+			if (open_record(false, why) && !read_record(rows, nullptr, getuid(), "", "class"))
 				rows.unread++;
-		} else if (open_record(false, why) && record.fd >= 0) {
-			if (!read_record(rows, record.fd, getuid(), getenv("HOME") ? getenv("HOME") : "", "home"))
+			else if (class_refusal().size())
+				die(class_refusal());
+		} else if (open_record(false, why)) {
+			if (!read_record(rows, nullptr, getuid(), getenv("HOME") ? getenv("HOME") : "", "home"))
 				rows.unread++;
 		} else if (why.n) {
 			die(why.view());

@@ -29,42 +29,17 @@ constexpr std::string_view not_again =
 
 }  // namespace
 
-int cmd_bridge(int argc, char **argv)
+namespace {
+
+// What the bridge found under the record's lock.
+enum { built, already, failed } outcome;
+
+// The stronghold built inside the playing directory as it stands, through
+// no link; false, said, when it cannot be.
+bool build(std::string_view escaped_dir)
 {
-	Game g;
-	if (!the_game(g))
-		die(no_game);
-	Buf word;
-	if (argc == 2)
-		for (const char *c = argv[1]; *c; c++)
-			word.add(*c >= 'A' && *c <= 'Z' ? char(*c - 'A' + 'a') : *c);
-	if (argc != 2 || word.view() != story::word) {
-		Game now;
-		record_event(record, g.number, "word", "", now);
-		Buf b, given;
-		if (argc == 2) {
-			std::string_view w = argv[1];
-			given.add('"').add(w.size() > 24 ? w.substr(0, 20) : w).add(w.size() > 24 ? "...\"" : "\"");
-			b.add("confirm_shellwatch_message: ");
-			shown(b, given.view());
-			b.add(not_the_word);
-		}
-		Buf text;
-		wrap(text, text_width(2), argc < 2 ? no_word : argc > 2 ? many_words : b.view());
-		err(text.add('\n').view());
-		return 1;
-	}
 	Buf dir;
-	unescape(dir, g.dir.view());
-	int bridge = step_index("bridge");
-	if (g.done[bridge] >= 0) {
-		Buf s;
-		s.add(dir.view()).add('/').add(story::stronghold).add('/');
-		struct stat st;
-		out(stat(s.p, &st) == 0 && S_ISDIR(st.st_mode) ? still_stands : not_again);
-		return 0;
-	}
-	// Built inside the playing directory as it stands, through no link.
+	unescape(dir, escaped_dir);
 	int at = open(dir.p, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 	if (at < 0) {
 		Buf b;
@@ -72,7 +47,7 @@ int cmd_bridge(int argc, char **argv)
 		shown(b, dir.view());
 		b.add(" is gone\n");
 		err(b.view());
-		return 1;
+		return false;
 	}
 	std::string_view rest = story::stronghold;
 	Buf part, so_far;
@@ -87,7 +62,8 @@ int cmd_bridge(int argc, char **argv)
 			b.add("confirm_shellwatch_message: cannot create directory '").add(so_far.view()).add("': ");
 			b.add(strerror(errno)).add('\n');
 			err(b.view());
-			return 1;
+			close(at);
+			return false;
 		}
 		int next = openat(at, part.p, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 		close(at);
@@ -95,14 +71,62 @@ int cmd_bridge(int argc, char **argv)
 			Buf b;
 			b.add("confirm_shellwatch_message: ").add(so_far.view()).add(" is in the way of the stronghold; move it aside\n");
 			err(b.view());
-			return 1;
+			return false;
 		}
 		at = next;
 	}
 	close(at);
-	record_event(record, g.number, "bridge", "", g);
-	out(confirmed);
-	next_line(g);
-	return 0;
+	return true;
 }
 
+// Under the lock, so that two confirmations at once build and count once.
+bool build_once(const Game &before, Game &)
+{
+	outcome = before.done[step_index("bridge")] >= 0 ? already : build(before.dir.view()) ? built : failed;
+	return outcome == built;
+}
+
+}  // namespace
+
+int cmd_bridge(int argc, char **argv)
+{
+	Game g;
+	if (!the_game(g))
+		die(no_game);
+	Buf word;
+	if (argc == 2)
+		for (const char *c = argv[1]; *c; c++)
+			word.add(*c >= 'A' && *c <= 'Z' ? char(*c - 'A' + 'a') : *c);
+	if (argc != 2 || word.view() != story::word) {
+		Game now;
+		record_event(g.number, "word", "", now);
+		Buf b, given;
+		if (argc == 2) {
+			std::string_view w = argv[1];
+			given.add('"').add(w.size() > 24 ? w.substr(0, 20) : w).add(w.size() > 24 ? "...\"" : "\"");
+			b.add("confirm_shellwatch_message: ");
+			shown(b, given.view());
+			b.add(not_the_word);
+		}
+		Buf text;
+		wrap(text, text_width(2), argc < 2 ? no_word : argc > 2 ? many_words : b.view());
+		err(text.add('\n').view());
+		return 1;
+	}
+	outcome = failed;
+	bool recorded = record_event(g.number, "bridge", "", g, {}, build_once);
+	if (outcome == already) {
+		Buf dir, s;
+		unescape(dir, g.dir.view());
+		s.add(dir.view()).add('/').add(story::stronghold).add('/');
+		struct stat st;
+		out(stat(s.p, &st) == 0 && S_ISDIR(st.st_mode) ? still_stands : not_again);
+		return 0;
+	}
+	if (outcome == failed)
+		return 1;
+	out(confirmed);
+	if (recorded)
+		next_line(g);
+	return 0;
+}

@@ -291,8 +291,10 @@ int cmd_hint()
 	int ready;
 	Mistake m;
 	int r = situation(g, here(g), ready, &m);
+	// How many hints in a row this is, as the record has it under its lock.
 	long level = g.about == r ? g.asked + 1 : 1;
-	record_event(record, g.number, "hint", Buf().num(r).view(), g);
+	if (record_event(g.number, "hint", Buf().num(r).view(), g))
+		level = g.asked;
 	const story::Hint &h = story::hints[r];
 	std::string_view program = ready < story::nsteps ? story::steps[ready].name : "";
 	Buf dir, quoted_dir, b;

@@ -148,8 +148,7 @@ void welcome(const Game &g, std::string_view game, std::string_view back, bool f
 // the games they hold are known.
 void take_over_if_new(Buf &why)
 {
-	struct stat st;
-	if (record.fd >= 0 && (fstat(record.fd, &st) != 0 || st.st_size > 0))
+	if (rec_held() && rec_size(0) + rec_size(1) > 0)
 		return;
 	Buf dir, none;
 	int at = state_dir(false, none, dir);
@@ -157,8 +156,8 @@ void take_over_if_new(Buf &why)
 		return;
 	bool old = faccessat(at, "journal", F_OK, AT_SYMLINK_NOFOLLOW) == 0 ||
 	           faccessat(at, "games", F_OK, AT_SYMLINK_NOFOLLOW) == 0;
-	if (old && (record.fd >= 0 || open_record(true, why)) && record.writable)
-		take_over(record, at);
+	if (old && open_record(true, why) && rec_writable())
+		take_over(at);
 	close(at);
 }
 
@@ -198,7 +197,7 @@ int cmd_play(int argc, char **argv)
 		Buf why;
 		Game g;
 		open_record(false, why);
-		if (game_number() > 0 && find_game(record, game_number(), g)) {
+		if (game_number() > 0 && find_game(game_number(), g)) {
 			Buf dir;
 			unescape(dir, g.dir.view());
 			refuse("you are already in the game, in ", dir.view(), "; 'exit' leaves it");
@@ -240,9 +239,14 @@ int cmd_play(int argc, char **argv)
 	}
 
 	Buf why;
-	if (class_refused)
-		warn("the class record " PACIFICA_CLASS_RECORD " is not as the recorder left it; this game is kept in your home");
-	if (!open_record(false, why) && why.n && arg)
+	// A game kept anywhere but in the class record would be one that the
+	// teacher never sees: a class record that is not as the recorder left
+	// it is said, with its fix, and no game is played.
+	if (class_refusal().size())
+		die(class_refusal());
+	if (!open_record(false, why) && class_refusal().size())
+		die(class_refusal());
+	if (why.n && arg)
 		warn(why.add("; playing on").view());
 	take_over_if_new(why);
 
@@ -273,7 +277,9 @@ int cmd_play(int argc, char **argv)
 		die("the name of the playing directory is too long to be recorded");
 
 	Game g;
-	bool known = find_dir(record, escaped.view(), g);
+	// Asked before the record's lock is taken, as the answer may be long
+	// in coming; decided again under it.
+	bool known = find_dir(escaped.view(), g);
 	if (has_entries() && !known)
 		refuse("", shown_name.view(), " is not empty and holds no game of pacifica's; give a new or empty directory");
 	if (new_game_wanted && known && !yes) {
@@ -283,42 +289,61 @@ int cmd_play(int argc, char **argv)
 			refuse("the game in ", cwd, " is kept as it was");
 	}
 
-	// The session's own record, in memory, for what the record in the home
-	// cannot take; it goes when the game shell does.
-	if (record.pending < 0 && !record.witnessed) {
-		record.pending = memfd_create("pacifica-session", 0);
-		if (record.pending >= 0)
-			setenv("PACIFICA_SESSION", Buf().num(record.pending).p, 1);
+	// In the home, the session's own record, in memory, for what the
+	// record cannot take; it goes when the game shell does.
+	if (!record_witnessed()) {
+		int session = session_file();
+		if (session >= 0 && fcntl(session, F_SETFD, 0) == 0)
+			setenv("PACIFICA_SESSION", Buf().num(session).p, 1);
 	}
 	Buf none;
 	if (!open_record(true, none) && none.n && !why.n && arg)
 		warn(none.add("; playing on").view());
+	if (class_refusal().size() || (record_witnessed() && none.n))
+		die(class_refusal().size() ? class_refusal() : none.view());
 
-	if (new_game_wanted && known) {
-		Buf aside;
-		for (int n = 1;; n++) {
-			aside.clear();
-			aside.add(cwd).add('.').num(n);
-			if (lstat(aside.p, &st) != 0)
-				break;
-		}
-		if (chdir("/") != 0 || renameat2(AT_FDCWD, cwd, AT_FDCWD, aside.p, RENAME_NOREPLACE) != 0)
-			refuse("cannot set the game in ", cwd, " aside");
-		Buf esc_aside, shown_aside;
-		escape(esc_aside, aside.view());
-		record_event(record, g.number, "aside", esc_aside.view(), g, escaped.view());
-		shown(shown_aside, aside.view());
-		show(1, Buf().add("The game in ").add(game.view()).add(" is set aside in ").add(shown_aside.view()).add(".\n").view());
-		if (mkdir(cwd, 0777) != 0)
-			refuse("cannot make ", cwd, " again");
-		if (chdir(cwd) != 0)
+	// Whether the directory's game is known, and what becomes of it, is
+	// decided under the record's lock: two starts at once make one game.
+	{
+		Locked l;
+		if (!l.held && record_witnessed())
+			die(Buf().add("the class record's lock could not be taken (").add(strerror(errno)).add("); try again").view());
+		// Another start may have set the directory aside meanwhile: it is
+		// entered again by its name.
+		if (chdir(cwd) != 0 && (mkdir(cwd, 0777) != 0 || chdir(cwd) != 0))
 			refuse("cannot enter ", cwd, "");
-		known = false;
+		known = find_dir(escaped.view(), g);
+		if (has_entries() && !known)
+			refuse("", shown_name.view(), " is not empty and holds no game of pacifica's; give a new or empty directory");
+		if (new_game_wanted && known) {
+			Buf aside;
+			for (int n = 1;; n++) {
+				aside.clear();
+				aside.add(cwd).add('.').num(n);
+				if (lstat(aside.p, &st) != 0)
+					break;
+			}
+			if (chdir("/") != 0 || renameat2(AT_FDCWD, cwd, AT_FDCWD, aside.p, RENAME_NOREPLACE) != 0)
+				refuse("cannot set the game in ", cwd, " aside");
+			Buf esc_aside, shown_aside;
+			escape(esc_aside, aside.view());
+			apply_and_write(g, "aside", esc_aside.view(), escaped.view());
+			shown(shown_aside, aside.view());
+			show(1, Buf().add("The game in ").add(game.view()).add(" is set aside in ").add(shown_aside.view()).add(".\n").view());
+			if (mkdir(cwd, 0777) != 0 && errno != EEXIST)
+				refuse("cannot make ", cwd, " again");
+			if (chdir(cwd) != 0)
+				refuse("cannot enter ", cwd, "");
+			known = false;
+		}
+		// A game the class record cannot take would be played for nothing:
+		// the line that says so has been said.
+		bool kept = known ? apply_and_write(g, "resumed", "") : l.held && begin_game(escaped.view(), g);
+		if (!kept && record_witnessed())
+			exit(1);
+		if (!kept && !known)
+			new_game(g, 1, escaped.view(), time(nullptr));
 	}
-	if (known)
-		record_event(record, g.number, "resumed", "", g);
-	else if (!record_event(record, 0, "begun", escaped.view(), g))
-		new_game(g, 1, escaped.view(), time(nullptr));
 
 	Buf back;
 	back_command(back, cwd);
@@ -350,8 +375,6 @@ int cmd_play(int argc, char **argv)
 		setenv("PACIFICA_POSIXLY_CORRECT", posix, 1);
 		unsetenv("POSIXLY_CORRECT");
 	}
-	if (record.fd >= 0)
-		close(record.fd);
 	// What bash says of the terminal as it starts is none of the player's
 	// business: standard error is put aside until the start-up file takes
 	// it back.  Closed, it stays closed.

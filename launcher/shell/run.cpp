@@ -122,19 +122,36 @@ static_assert(story::nhints < 63, "a nudge is one bit of the record's nudged");
 int run_answer;
 bool nudge_now;
 
-void nudge_if_stuck(Game &g)
+bool nudge_if_stuck(const Game &, Game &g)
 {
 	nudge_now = false;
 	if (!hints_on() || std::string_view(g.last) == "celebrate:planted")
-		return;
+		return true;
 	if (run_answer >= 0 && story::answers[run_answer].done &&
 	    g.done[step_of_program(story::answers[run_answer].program)] >= 0)
-		return;
+		return true;
 	int ready, r = situation(g, true, ready);
 	if (g.nudged & (1UL << r))
-		return;
+		return true;
 	g.nudged |= 1UL << r;
 	nudge_now = true;
+	return true;
+}
+
+// Whether this is the game's first run outside its playing directory,
+// which is said once a game.
+bool first_outside;
+
+bool note_outside(const Game &before, Game &)
+{
+	first_outside = before.outside == 0;
+	return true;
+}
+
+// A run by hand is said once a game, while hints are on.
+bool first_by_hand(const Game &before, Game &)
+{
+	return !(before.nudged & (1UL << hint_row(by_hand)));
 }
 
 }  // namespace
@@ -173,10 +190,10 @@ int cmd_run(int argc, char **argv)
 		// Said once a game: what the program said is of the directory it
 		// ran in, which the game does not judge.
 		Game now;
-		bool first = g.outside == 0;
-		record_event(record, g.number, "outside", program, now);
+		first_outside = false;
+		record_event(g.number, "outside", program, now, {}, note_outside);
 		char cwd[4096];
-		if (first) {
+		if (first_outside) {
 			Buf b, dir;
 			b.add(program).add(" judged the directory it ran in, ");
 			shown(b, getcwd(cwd, sizeof cwd) ? cwd : ".");
@@ -189,7 +206,7 @@ int cmd_run(int argc, char **argv)
 			b.add(" goes there.");
 			tell(b.view());
 		}
-	} else if (run_answer = answer, record_event(record, g.number, program, key, g, {}, nudge_if_stuck)) {
+	} else if (run_answer = answer, record_event(g.number, program, key, g, {}, nudge_if_stuck)) {
 		bool completes = answer >= 0 && story::answers[answer].done;
 		int step = step_of_program(program);
 		if (completes && g.done[step] < 0)
@@ -213,8 +230,7 @@ int cmd_by_hand(char **argv)
 {
 	std::string_view program = strrchr(argv[0], '/') ? strrchr(argv[0], '/') + 1 : argv[0];
 	Game g;
-	if (hints_on() && the_game(g) && !(g.nudged & (1UL << hint_row(by_hand)))) {
-		record_event(record, g.number, "byhand", program, g);
+	if (hints_on() && the_game(g) && record_event(g.number, "byhand", program, g, {}, first_by_hand)) {
 		Buf text;
 		hint_idea(text, hint_row(by_hand), program);
 		tell(text.view());

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include "classrec.hpp"
 #include "record/record.hpp"
 #include "shell/verbs.hpp"
 #include "util/names.hpp"
@@ -15,9 +16,10 @@
 bool the_game(Game &g)
 {
 	Buf why;
-	open_record(false, why);
+	if (!open_record(false, why) && class_refusal().size())
+		warn(class_refusal());
 	long number = game_number();
-	return number > 0 && find_game(record, number, g);
+	return number > 0 && find_game(number, g);
 }
 
 // Whether the working directory is the game's.
@@ -150,7 +152,8 @@ int cmd_note(int argc, char **argv)
 		if (!open_record(true, why) || !getcwd(cwd, sizeof cwd))
 			die(why.n ? why.view() : "cannot begin a game here");
 		escape(esc, cwd);
-		if (!record_event(record, 0, "begun", esc.view(), g))
+		Locked l;
+		if (!l.held || !begin_game(esc.view(), g))
 			die("cannot begin a game here");
 		out(Buf().num(g.number).add('\n').view());
 		return 0;
@@ -158,7 +161,7 @@ int cmd_note(int argc, char **argv)
 	if (what != "hint")
 		die("usage: pacifica-record note hint", 2);
 	if (the_game(g))
-		record_event(record, g.number, "hint", "", g);
+		record_event(g.number, "hint", "", g);
 	return 0;
 }
 
@@ -167,7 +170,7 @@ int cmd_leave()
 	Game g;
 	if (!the_game(g))
 		return 0;
-	record_event(record, g.number, "left", "", g);
+	record_event(g.number, "left", "", g);
 	Buf dir, back, b;
 	unescape(dir, g.dir.view());
 	back_command(back, dir.view());

@@ -24,8 +24,32 @@ void find_files()
 }
 
 // The machine's settings, by a teacher, in lines "NAME = VALUE"; other
-// lines are ignored.  A setting that grants a privilege is taken only
-// from a file that root keeps and no one else may write.
+// lines are ignored.
+bool setting_in(std::string_view all, std::string_view name, Buf &value)
+{
+	auto trim = [](std::string_view s) {
+		while (!s.empty() && strchr(" \t\r", s.front()))
+			s.remove_prefix(1);
+		while (!s.empty() && strchr(" \t\r", s.back()))
+			s.remove_suffix(1);
+		return s;
+	};
+	while (!all.empty()) {
+		size_t nl = all.find('\n');
+		std::string_view line = all.substr(0, nl);
+		all = nl == all.npos ? std::string_view() : all.substr(nl + 1);
+		size_t eq = line.find('=');
+		if (eq == line.npos || trim(line.substr(0, eq)) != name)
+			continue;
+		value.clear();
+		value.add(trim(line.substr(eq + 1)));
+		return true;
+	}
+	return false;
+}
+
+// A setting that grants a privilege is taken only from a file that root
+// keeps and no one else may write.
 bool setting(std::string_view name, Buf &value, bool privileged)
 {
 	int fd = open(conf.p, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -38,24 +62,5 @@ bool setting(std::string_view name, Buf &value, bool privileged)
 		for (ssize_t n; text.n < (1 << 20) && (n = read(fd, b, sizeof b)) > 0;)
 			text.add(std::string_view(b, n));
 	close(fd);
-	std::string_view all = text.view();
-	while (!all.empty()) {
-		size_t nl = all.find('\n');
-		std::string_view line = all.substr(0, nl);
-		all = nl == all.npos ? std::string_view() : all.substr(nl + 1);
-		auto trim = [](std::string_view s) {
-			while (!s.empty() && strchr(" \t\r", s.front()))
-				s.remove_prefix(1);
-			while (!s.empty() && strchr(" \t\r", s.back()))
-				s.remove_suffix(1);
-			return s;
-		};
-		size_t eq = line.find('=');
-		if (eq == line.npos || trim(line.substr(0, eq)) != name)
-			continue;
-		value.clear();
-		value.add(trim(line.substr(eq + 1)));
-		return true;
-	}
-	return false;
+	return setting_in(text.view(), name, value);
 }

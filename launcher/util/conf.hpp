@@ -12,3 +12,5 @@ void find_files();
 // file; false when it does not say, or, for a privileged setting, when
 // someone but root could have written it.
 bool setting(std::string_view name, Buf &value, bool privileged = false);
+// The same, from the text of such a file.
+bool setting_in(std::string_view text, std::string_view name, Buf &value);

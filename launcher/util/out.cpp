@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "classrec.hpp"
 #include "util/names.hpp"
 #include "util/out.hpp"
 
@@ -32,7 +33,8 @@ int say_fd()
 	if (fd == -2) {
 		long n;
 		const char *e = getenv("PACIFICA_SAY");
-		fd = e && to_number(e, n) && n >= 1 && n < 1024 && fcntl(n, F_GETFD) >= 0 ? n : 2;
+		// Never a descriptor of the record's, whatever its number.
+		fd = e && to_number(e, n) && n >= 1 && n < 1024 && fcntl(n, F_GETFD) >= 0 && !rec_holds(n) ? n : 2;
 	}
 	return fd;
 }

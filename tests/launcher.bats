@@ -288,21 +288,9 @@ each judge the directory they run in.\n'
 	done
 }
 
-# open_game DIR: a game shell in DIR that reads its commands from fd 7,
-# typed with type_in; close_game ends it.
-open_game() {
-	mkfifo "$T/in"
-	(cd "$top" && exec env -u XDG_STATE_HOME -u PACIFICA_GAME HOME="$home" "$PACIFICA" "$1" <"$T/in" >"$T/open.out" 2>"$T/open.err") &
-	open_pid=$!
-	exec 7>"$T/in"
-}
-type_in() { printf '%s\n' "$@" >&7; }
-close_game() { exec 7>&-; wait "$open_pid" || :; rm -f "$T/in"; }
-
 @test "a second shell of the game sees the first one's progress; the stronghold is built once" {
 	open_game "$play"
-	type_in ':'
-	for i in $(seq 100); do events | grep -q 'begun$' && break; sleep 0.1; done
+	answered
 	game "$play" <<<"$(head -n 5 <<<"$whole_game"); confirm_shellwatch_message towards"
 	type_in ':' 'confirm_shellwatch_message towards'
 	close_game
@@ -321,8 +309,7 @@ close_game() { exec 7>&-; wait "$open_pid" || :; rm -f "$T/in"; }
 @test "a shell that outlives --new of its game plays on in the set-aside game and records nothing into the new one" {
 	game "$play" <<<prologue
 	open_game "$play"
-	type_in ':'
-	for i in $(seq 100); do events | grep -q 'resumed$' && break; sleep 0.1; done
+	answered
 	game --new --yes "$play" </dev/null
 	type_in "mkdir Pacifica; mv Jean Pacifica/; resettle" "cd $play; prologue"
 	close_game
@@ -340,17 +327,13 @@ close_game() { exec 7>&-; wait "$open_pid" || :; rm -f "$T/in"; }
 }
 
 @test "a write the record refuses is kept for the session, said once, and written at the next event that can" {
-	as=(); [ "$(id -u)" != 0 ] || { chown -R 65534:65534 "$top"; as=(setpriv --reuid=65534 --regid=65534 --clear-groups); }
-	mkfifo "$T/in"
-	(cd "$top" && exec "${as[@]}" env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$play" <"$T/in" >"$T/out" 2>"$T/err") &
-	exec 7>"$T/in"
-	echo prologue >&7
-	for i in $(seq 100); do grep -q $'\tprologue\t' "$journal" 2>/dev/null && break; sleep 0.1; done
+	open_game --player "$play"
+	type_in prologue; answered
 	chmod 444 "$journal"
-	printf '%s\n' 'mkdir Pacifica; mv Jean Pacifica/; resettle' 'duplicate' 'chmod 644 "$HOME/.local/state/pacifica/record"' 'duplicate' >&7
-	exec 7>&-; wait $! || :
-	[ "$(grep -c 'cannot write to' "$T/err")" = 1 ]
-	grep -qxF "pacifica: cannot write to $journal; this game is remembered only until you leave" "$T/err"
+	type_in 'mkdir Pacifica; mv Jean Pacifica/; resettle' 'duplicate' 'chmod 644 "$HOME/.local/state/pacifica/record"' 'duplicate'
+	close_game 0
+	[ "$(grep -c 'cannot write to' "$T/open.err")" = 1 ]
+	grep -qxF "pacifica: cannot write to $journal; this game is remembered only until you leave" "$T/open.err"
 	same_bytes <(events | cut -f 2-) $'begun\nprologue\tbriefing\nresettle\thome\nduplicate\tscared\nduplicate\tscared\nleft\n'
 }
 

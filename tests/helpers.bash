@@ -6,7 +6,7 @@ fail() { printf '%s\n' "$*" >&2; return 1; }
 
 # Runs a command as the unprivileged player when the suite runs as root.
 as_player() {
-	if [ "$(id -u)" = 0 ]; then
+	if [ "$EUID" = 0 ]; then
 		setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
 	else
 		"$@"
@@ -26,17 +26,26 @@ setup_file() {
 	BIN=$STAGE/libexec/pacifica PACIFICA=$STAGE/bin/pacifica
 	as_player test -x "$BIN/prologue" ||
 		fail "user 65534 cannot reach $BIN; set TMPDIR to a directory every user can reach"
-	export STAGE BIN PACIFICA
+	# Beside it, where each case makes a directory of its own, which the
+	# player can reach too.
+	CASES=$(mktemp -d -t cases.XXXXXX)
+	chmod 755 "$CASES"
+	export STAGE BIN PACIFICA CASES
 }
 
-teardown_file() { rm -rf "$STAGE"; }
+teardown_file() { rm -rf "$STAGE" "$CASES"; }
 
-setup() {
+# fresh_top: $top, a new directory of the case's own, mode 755.
+fresh_top() {
 	# Fixtures get the same modes whatever the caller's umask.
 	umask 022
 	T=$BATS_TEST_TMPDIR
-	top=$(mktemp -d -t play.XXXXXX)
-	chmod 755 "$top"
+	top=$CASES/$BATS_TEST_NUMBER
+	mkdir "$top"
+}
+
+setup() {
+	fresh_top
 	play=$top/play
 	mkdir "$play"
 	cd "$play"
@@ -44,18 +53,18 @@ setup() {
 
 teardown() {
 	cd /
-	chmod -R u+rwx "$top" 2>/dev/null || true
+	# Root removes what it may not read; anyone else must be let in first.
+	[ "$EUID" = 0 ] || chmod -R u+rwx "$top" 2>/dev/null || true
 	rm -rf "$top"
 }
 
-# A line per entry below the playing directory: type, mode, link target,
-# modification time and, for regular files, a checksum of the bytes.
-snap() {
-	(cd "$play" || exit
-	 find . -mindepth 1 -printf '%p %y %m %l %T@\n' | sort
-	 find . -type f -exec md5sum {} + 2>/dev/null |
-		awk '{ h = $1; sub(/^[^ ]+ +/, ""); print $0, "md5", h }' | sort)
-}
+# A line per entry below the playing directory: its path, type, mode,
+# link target and modification time; and for each regular file a line of
+# the checksum of its bytes and its path, in the order find gives.
+snap() { (cd "$play" && find . -mindepth 1 -printf '%p %y %m %l %T@\n' -type f -exec md5sum {} + 2>/dev/null); }
+
+# in_dir PATH: PATH's directory made, if PATH names one.
+in_dir() { [[ $1 != */* ]] || mkdir -p "${1%/*}"; }
 
 # run_level [--player] [--umask M] [--fsize N] [--merged] [--no-stdin] NAME
 # [ARG...]: runs a program in the playing directory, stdout and stderr to
@@ -78,7 +87,7 @@ run_level() {
 	local cmd=(timeout 10 "$BIN/$1" "${@:2}")
 	[ -z "$fsize" ] || cmd=(prlimit --fsize="$fsize" "${cmd[@]}")
 	if [ -n "$player" ]; then
-		[ "$(id -u)" != 0 ] || chown -R -h 65534:65534 "$play"
+		[ "$EUID" != 0 ] || chown -R -h 65534:65534 "$play"
 		cmd=(as_player "${cmd[@]}")
 	fi
 	snap >"$T/before"
@@ -92,12 +101,14 @@ run_level() {
 }
 
 # Compares the bytes of file $1 with $2, showing both on a difference.
+# Read once, by bash itself: $1 may be a pipe, and a case compares many.
 same_bytes() {
-	printf '%s' "$2" >"$T/want"
-	# Read once: $1 may be a pipe.
-	cat "$1" >"$T/bytes"
-	cmp -s "$T/want" "$T/bytes" && return
-	printf 'want:\n%s\ngot:\n%s\n' "$(cat -A "$T/want")" "$(cat -A "$T/bytes")" >&2
+	local got= zero=
+	[ -r "$1" ] || { fail "cannot read $1"; return; }
+	# read stops only at a zero byte, which $2 cannot hold.
+	! IFS= read -r -d '' got <"$1" || zero=' (then a zero byte)'
+	[ -z "$zero" ] && [ "$got" = "$2" ] && return
+	printf 'want:\n%s\ngot%s:\n%s\n' "$(printf %s "$2" | cat -A)" "$zero" "$(printf %s "$got" | cat -A)" >&2
 	return 1
 }
 
@@ -108,11 +119,16 @@ expect() {
 	same_bytes "$T/err" "${3-}"
 }
 
-# changed [PATH...]: nothing in the playing directory changed but PATHs.
+# changed [PATH...]: nothing in the playing directory changed but PATHs;
+# else the lines of the snapshots that differ, - before and + after.
 changed() {
-	local keep=" $* "
-	diff -u <(awk -v k="$keep" 'index(k, " " substr($1, 3) " ") == 0' "$T/before") \
-		<(awk -v k="$keep" 'index(k, " " substr($1, 3) " ") == 0' "$T/after") >&2
+	awk -v keep=" $* " '
+		{ path = $1 ~ /^\.\// ? $1 : $2 }
+		index(keep, " " substr(path, 3) " ") { next }
+		FILENAME == ARGV[1] { n[$0]++; next }
+		{ n[$0]-- }
+		END { for (line in n) if (n[line]) { print (n[line] > 0 ? "-" : "+") line; differ = 1 }; exit differ }
+	' "$T/before" "$T/after" >&2
 }
 
 unchanged() { changed; }

@@ -5,8 +5,8 @@ load helpers
 load texts
 
 # put PATH [BYTES]: a file at PATH (directories made), the Jean text by default.
-put() { mkdir -p "$(dirname "$1")"; printf '%s' "${2-$jean}" >"$1"; }
-fifo() { mkdir -p "$(dirname "$1")"; mkfifo "$1"; }
+put() { in_dir "$1"; printf '%s' "${2-$jean}" >"$1"; }
+fifo() { in_dir "$1"; mkfifo "$1"; }
 copies() { put Pacifica/Jean "$1"; put Pacifica_Copy/Jean "${2-$1}"; }
 
 # prologue

@@ -3,17 +3,12 @@
 # and the record's events.
 
 setup() {
-	umask 022
-	T=$BATS_TEST_TMPDIR
-	top=$(mktemp -d -t game.XXXXXX)
-	chmod 755 "$top"
+	fresh_top
 	home=$top/home play=$top/play
 	mkdir "$home" "$play" "$top/tmp"
 	state=$home/.local/state/pacifica
 	journal=$state/record
 }
-
-teardown() { cd /; chmod -R u+rwx "$top" 2>/dev/null; rm -rf "$top"; }
 
 # game [ARG...] < COMMANDS: the launcher with a home and TMPDIR of its own,
 # typed to by COMMANDS; standard output and error to files, the status in
@@ -35,7 +30,7 @@ open_game() {
 	local as=()
 	if [ "$1" = --player ]; then
 		shift
-		[ "$(id -u)" != 0 ] || { chown -R 65534:65534 "$top"; as=(setpriv --reuid=65534 --regid=65534 --clear-groups); }
+		[ "$EUID" != 0 ] || { chown -R 65534:65534 "$top"; as=(setpriv --reuid=65534 --regid=65534 --clear-groups); }
 	fi
 	# The shell answers through a FIFO in $top, which the player can reach.
 	mkfifo "$T/in" "$top/answer"; chmod 666 "$top/answer"

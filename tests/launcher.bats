@@ -86,15 +86,26 @@ Next: when the jail is an indefinite_detention_center, run retribute.\n'
 }
 
 @test "a program's bytes and status are the same in the game shell as without it, redirected or not" {
+	programs=(prologue resettle duplicate raze celebrate retribute)
 	for setup in ':' 'mkdir Jean' 'mkdir -p Pacifica; printf x >Pacifica/Jean' 'printf x >.grob; mkdir jail; printf y >jail/.grob' 'mkdir -p jail/.grob' 'mkdir jail'; do
-		for program in prologue resettle duplicate raze celebrate retribute; do
-			n=$((${n-0} + 1)); rm -rf "$top/bare"; mkdir "$top/bare"
-			(cd "$top/bare" && eval "$setup" && { s=0; "$BIN/$program" >"$T/bare.out" 2>"$T/bare.err" || s=$?; echo $s >"$T/bare.status"; "$BIN/$program" >"$T/bare.again" 2>/dev/null || :; })
-			game "$top/p$n" <<<"$setup; $program >$T/in.out 2>$T/in.err; echo \$? >$T/in.status; $program"
-			cmp "$T/bare.out" "$T/in.out"; cmp "$T/bare.err" "$T/in.err"; cmp "$T/bare.status" "$T/in.status"
-			sed -n '/^Type .prologue/,/^Your game/p' "$T/out" | sed '1d;$d' >"$T/in.again"
-			cmp "$T/bare.again" "$T/in.again"
+		# One game shell a setup: each program in turn, in the playing
+		# directory made anew, redirected and then not, between marks.
+		typed= shown=
+		for program in "${programs[@]}"; do
+			rm -rf "$top/bare"; mkdir "$top/bare"
+			(cd "$top/bare" && eval "$setup" && { s=0; "$BIN/$program" >"$T/bare.$program.out" 2>"$T/bare.$program.err" || s=$?; echo $s >"$T/bare.$program.status"; "$BIN/$program" >"$T/bare.again" 2>/dev/null || :; })
+			typed+="find . -mindepth 1 -delete; $setup; $program >$T/in.$program.out 2>$T/in.$program.err; echo \$? >$T/in.$program.status; echo '@@ $program'; $program; echo; echo '@@ end'"$'\n'
+			shown+="@@ $program"$'\n'"$(cat "$T/bare.again"; echo x)"
+			shown=${shown%x}$'\n@@ end\n'
 		done
+		game "$top/p$((++n))" <<<"$typed"
+		for program in "${programs[@]}"; do
+			for part in out err status; do
+				cmp "$T/bare.$program.$part" "$T/in.$program.$part" || fail "'$setup; $program': its $part differs in the game"
+			done
+		done
+		sed -n '/^Type .prologue/,/^Your game/p' "$T/out" | sed '1d;$d' >"$T/in.again"
+		same_bytes "$T/in.again" "$shown" || fail "with '$setup' first, the runs not redirected differ in the game"
 	done
 }
 

@@ -31,18 +31,22 @@ walks() {
 
 # built_for NAME=VALUE...: in $built, a build tree whose cache holds these
 # settings.  The build under test, when it does, is installed as it is;
-# else the case configures one of its own and builds only what is
-# installed, unoptimised: the optimised code is the build under test's.
+# else the case configures one of its own.  Only the launcher and the
+# recorder know where the rest lies: they are built there, unoptimised
+# (the optimised code is the build under test's), and the programs, which
+# know nothing of the layout, are the build under test's.
 built_for() {
-	local set levels
+	local set level
 	built=$BUILD_DIR
 	for set in "$@"; do
 		grep -q "^${set%%=*}:[A-Z]*=${set#*=}\$" "$BUILD_DIR/CMakeCache.txt" && continue
 		built=$T/build
 		cmake -S "$SOURCE_DIR" -B "$built" -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=None "${@/#/-D}" >/dev/null
-		levels=$(grep '^answer|' "$SOURCE_DIR/launcher/story.table" | cut -d '|' -f 2 | sort -u)
-		# shellcheck disable=SC2086
-		cmake --build "$built" -j2 --target $levels pacifica_installed pacifica-record_installed >/dev/null
+		mkdir -p "$built/libexec/pacifica"
+		for level in $(grep '^answer|' "$SOURCE_DIR/launcher/story.table" | cut -d '|' -f 2 | sort -u); do
+			cp -p "$LEVELS/$level" "$built/libexec/pacifica/"
+		done
+		cmake --build "$built" -j2 --target pacifica_installed pacifica-record_installed >/dev/null
 		return
 	done
 }

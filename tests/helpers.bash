@@ -33,29 +33,27 @@ setup_file() {
 	export STAGE BIN PACIFICA CASES
 }
 
-teardown_file() { rm -rf "$STAGE" "$CASES"; }
+# The cases' directories go with the suite's, all at once.  Root removes
+# what it may not read; anyone else must be let in first.
+teardown_file() {
+	[ "$EUID" = 0 ] || chmod -R u+rwx "$CASES" 2>/dev/null || :
+	rm -rf "$STAGE" "$CASES"
+}
 
-# fresh_top: $top, a new directory of the case's own, mode 755.
-fresh_top() {
+# case_dirs: $top, the name of a new directory of the case's own, which
+# the case makes, mode 755; and $T for the case's own files.
+case_dirs() {
 	# Fixtures get the same modes whatever the caller's umask.
 	umask 022
 	T=$BATS_TEST_TMPDIR
 	top=$CASES/$BATS_TEST_NUMBER
-	mkdir "$top"
 }
 
 setup() {
-	fresh_top
+	case_dirs
 	play=$top/play
-	mkdir "$play"
+	mkdir "$top" "$play"
 	cd "$play"
-}
-
-teardown() {
-	cd /
-	# Root removes what it may not read; anyone else must be let in first.
-	[ "$EUID" = 0 ] || chmod -R u+rwx "$top" 2>/dev/null || true
-	rm -rf "$top"
 }
 
 # A line per entry below the playing directory: its path, type, mode,

@@ -3,9 +3,9 @@
 # and the record's events.
 
 setup() {
-	fresh_top
+	case_dirs
 	home=$top/home play=$top/play
-	mkdir "$home" "$play" "$top/tmp"
+	mkdir "$top" "$home" "$play" "$top/tmp"
 	state=$home/.local/state/pacifica
 	journal=$state/record
 }

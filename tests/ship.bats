@@ -5,7 +5,6 @@
 load helpers
 
 setup() { umask 022; T=$BATS_TEST_TMPDIR; }
-teardown() { :; }
 
 pages="pacifica pacifica-record prologue resettle duplicate raze celebrate retribute"
 

@@ -91,14 +91,14 @@ Next: when the jail is an indefinite_detention_center, run retribute.\n'
 		# One game shell a setup: each program in turn, in the playing
 		# directory made anew, redirected and then not, between marks.
 		typed= shown=
+		mkdir "${programs[@]/#/$top/bare$((++n)).}"
 		for program in "${programs[@]}"; do
-			rm -rf "$top/bare"; mkdir "$top/bare"
-			(cd "$top/bare" && eval "$setup" && { s=0; "$BIN/$program" >"$T/bare.$program.out" 2>"$T/bare.$program.err" || s=$?; echo $s >"$T/bare.$program.status"; "$BIN/$program" >"$T/bare.again" 2>/dev/null || :; })
+			(cd "$top/bare$n.$program" && eval "$setup" && { s=0; "$BIN/$program" >"$T/bare.$program.out" 2>"$T/bare.$program.err" || s=$?; echo $s >"$T/bare.$program.status"; "$BIN/$program" >"$T/bare.again" 2>/dev/null || :; })
 			typed+="find . -mindepth 1 -delete; $setup; $program >$T/in.$program.out 2>$T/in.$program.err; echo \$? >$T/in.$program.status; echo '@@ $program'; $program; echo; echo '@@ end'"$'\n'
-			shown+="@@ $program"$'\n'"$(cat "$T/bare.again"; echo x)"
-			shown=${shown%x}$'\n@@ end\n'
+			IFS= read -r -d '' again <"$T/bare.again" || :
+			shown+="@@ $program"$'\n'"$again"$'\n@@ end\n'
 		done
-		game "$top/p$((++n))" <<<"$typed"
+		game "$top/p$n" <<<"$typed"
 		for program in "${programs[@]}"; do
 			for part in out err status; do
 				cmp "$T/bare.$program.$part" "$T/in.$program.$part" || fail "'$setup; $program': its $part differs in the game"

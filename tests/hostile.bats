@@ -136,8 +136,10 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 			fail "after a ${signal%:*}, a process of the game holds its input or output"
 		[ -z "$(ls -A "$top/tmp")" ]; same_bytes <(listing "$play") $'./Jean\n'
 		same_bytes <(events | grep -F "$play") "$play"$'\tbegun\n'"$play"$'\tprologue\tbriefing\n'"$play"$'\tleft\n'
-		# Every line whole: it ends in its mark and a newline.
+		# Every line whole, ending in its mark and a newline; the last the
+		# player's leaving.
 		[ -z "$(grep -v $'\t\\.$' "$journal")" ]; tail -c 1 "$journal" | same_bytes /dev/stdin $'\n'
+		[ "$(tail -n 1 "$journal" | cut -f 3,4)" = "$play"$'\tleft' ]
 	done
 	# The home holds the record and the shell's history, nothing more.
 	same_bytes <(listing "$home") $'./.bash_history\n./.local\n./.local/state\n./.local/state/pacifica\n./.local/state/pacifica/record\n'

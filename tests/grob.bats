@@ -5,9 +5,9 @@ load helpers
 load texts
 
 # grob PATH [TAIL]: the planted 57-byte record at PATH, then TAIL's bytes.
-grob() { mkdir -p "$(dirname "$1")"; { printf '%s\0' "$grob_record"; printf '%s' "${2-}"; } >"$1"; }
+grob() { in_dir "$1"; { printf '%s\0' "$grob_record"; printf '%s' "${2-}"; } >"$1"; }
 # put PATH BYTES: a file at PATH holding BYTES.
-put() { mkdir -p "$(dirname "$1")"; printf '%s' "$2" >"$1"; }
+put() { in_dir "$1"; printf '%s' "$2" >"$1"; }
 # planted MODE [TAIL]: .grob holds the record (then TAIL) with this mode.
 planted() {
 	[ "$(stat -c %a .grob)" = "$1" ] || fail ".grob has mode $(stat -c %a .grob), want $1"

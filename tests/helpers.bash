@@ -6,7 +6,7 @@ fail() { printf '%s\n' "$*" >&2; return 1; }
 
 # Runs a command as the unprivileged player when the suite runs as root.
 as_player() {
-	if [ "$(id -u)" = 0 ]; then
+	if [ "$EUID" = 0 ]; then
 		setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
 	else
 		"$@"
@@ -26,36 +26,47 @@ setup_file() {
 	BIN=$STAGE/libexec/pacifica PACIFICA=$STAGE/bin/pacifica
 	as_player test -x "$BIN/prologue" ||
 		fail "user 65534 cannot reach $BIN; set TMPDIR to a directory every user can reach"
-	export STAGE BIN PACIFICA
+	# Beside it, where each case makes a directory of its own, which the
+	# player can reach too.
+	CASES=$(mktemp -d -t cases.XXXXXX)
+	chmod 755 "$CASES"
+	export STAGE BIN PACIFICA CASES
 }
 
-teardown_file() { rm -rf "$STAGE"; }
+# The cases' directories go with the suite's, all at once.  Root removes
+# what it may not read; anyone else must be let in first.
+teardown_file() {
+	[ "$EUID" = 0 ] || chmod -R u+rwx "$CASES" 2>/dev/null || :
+	rm -rf "$STAGE" "$CASES"
+}
 
-setup() {
+# case_dirs: $top, the name of a new directory of the case's own, which
+# the case makes, mode 755; and $T for the case's own files.
+case_dirs() {
 	# Fixtures get the same modes whatever the caller's umask.
 	umask 022
 	T=$BATS_TEST_TMPDIR
-	top=$(mktemp -d -t play.XXXXXX)
-	chmod 755 "$top"
+	top=$CASES/$BATS_TEST_NUMBER
+}
+
+setup() {
+	case_dirs
 	play=$top/play
-	mkdir "$play"
+	mkdir "$top" "$play"
 	cd "$play"
 }
 
-teardown() {
-	cd /
-	chmod -R u+rwx "$top" 2>/dev/null || true
-	rm -rf "$top"
-}
-
-# A line per entry below the playing directory: type, mode, link target,
-# modification time and, for regular files, a checksum of the bytes.
+# A line per entry below the playing directory: its path, type, mode,
+# link target and modification time; and for each regular file a line of
+# the checksum of its bytes and its path, in the order find gives.  What
+# cannot be entered or read is left out, and is no failure.
 snap() {
 	(cd "$play" || exit
-	 find . -mindepth 1 -printf '%p %y %m %l %T@\n' | sort
-	 find . -type f -exec md5sum {} + 2>/dev/null |
-		awk '{ h = $1; sub(/^[^ ]+ +/, ""); print $0, "md5", h }' | sort)
+	 find . -mindepth 1 -printf '%p %y %m %l %T@\n' -type f -exec md5sum {} + 2>/dev/null || :)
 }
+
+# in_dir PATH: PATH's directory made, if PATH names one.
+in_dir() { [[ $1 != */* ]] || mkdir -p "${1%/*}"; }
 
 # run_level [--player] [--umask M] [--fsize N] [--merged] [--no-stdin] NAME
 # [ARG...]: runs a program in the playing directory, stdout and stderr to
@@ -64,7 +75,13 @@ snap() {
 # ignore the permissions under test).  --no-stdin starts it with standard
 # input closed, so that its first open gets descriptor 0.
 run_level() {
-	local player= mask=022 fsize= merged= closed=
+	status=0
+	# In a subshell without the trap bats sets at every command, which
+	# would cost more than the run itself; likewise in expect.
+	(trap - DEBUG; level_run "$@") || status=$?
+}
+level_run() {
+	local player= mask=022 fsize= merged= closed= ran
 	while :; do
 		case $1 in
 		--player) player=1; shift ;;
@@ -78,7 +95,7 @@ run_level() {
 	local cmd=(timeout 10 "$BIN/$1" "${@:2}")
 	[ -z "$fsize" ] || cmd=(prlimit --fsize="$fsize" "${cmd[@]}")
 	if [ -n "$player" ]; then
-		[ "$(id -u)" != 0 ] || chown -R -h 65534:65534 "$play"
+		[ "$EUID" != 0 ] || chown -R -h 65534:65534 "$play"
 		cmd=(as_player "${cmd[@]}")
 	fi
 	snap >"$T/before"
@@ -87,32 +104,40 @@ run_level() {
 	(umask "$mask"; trap '' XFSZ; [ -z "$merged" ] || exec 2>&1
 	 [ -z "$closed" ] || exec 0<&-
 	 "${cmd[@]}") 2>"$T/err" </dev/null | cat >"$T/out"
-	status=${PIPESTATUS[0]}
+	ran=${PIPESTATUS[0]}
 	snap >"$T/after"
+	return "$ran"
 }
 
 # Compares the bytes of file $1 with $2, showing both on a difference.
+# Read once, by bash itself: $1 may be a pipe, and a case compares many.
 same_bytes() {
-	printf '%s' "$2" >"$T/want"
-	# Read once: $1 may be a pipe.
-	cat "$1" >"$T/bytes"
-	cmp -s "$T/want" "$T/bytes" && return
-	printf 'want:\n%s\ngot:\n%s\n' "$(cat -A "$T/want")" "$(cat -A "$T/bytes")" >&2
+	local got= zero=
+	[ -r "$1" ] || { fail "cannot read $1"; return; }
+	# read stops only at a zero byte, which $2 cannot hold.
+	! IFS= read -r -d '' got <"$1" || zero=' (then a zero byte)'
+	[ -z "$zero" ] && [ "$got" = "$2" ] && return
+	printf 'want:\n%s\ngot%s:\n%s\n' "$(printf %s "$2" | cat -A)" "$zero" "$(printf %s "$got" | cat -A)" >&2
 	return 1
 }
 
 # expect STATUS STDOUT [STDERR]: the run's status and exact output.
 expect() {
-	[ "$status" = "$1" ] || fail "status $status, want $1"
-	same_bytes "$T/out" "$2"
-	same_bytes "$T/err" "${3-}"
+	(trap - DEBUG
+	 { [ "$status" = "$1" ] || fail "status $status, want $1"; } &&
+		same_bytes "$T/out" "$2" && same_bytes "$T/err" "${3-}")
 }
 
-# changed [PATH...]: nothing in the playing directory changed but PATHs.
+# changed [PATH...]: nothing in the playing directory changed but PATHs;
+# else the lines of the snapshots that differ, - before and + after.
 changed() {
-	local keep=" $* "
-	diff -u <(awk -v k="$keep" 'index(k, " " substr($1, 3) " ") == 0' "$T/before") \
-		<(awk -v k="$keep" 'index(k, " " substr($1, 3) " ") == 0' "$T/after") >&2
+	awk -v keep=" $* " '
+		{ path = $1 ~ /^\.\// ? $1 : $2 }
+		index(keep, " " substr(path, 3) " ") { next }
+		FILENAME == ARGV[1] { n[$0]++; next }
+		{ n[$0]-- }
+		END { for (line in n) if (n[line]) { print (n[line] > 0 ? "-" : "+") line; differ = 1 }; exit differ }
+	' "$T/before" "$T/after" >&2
 }
 
 unchanged() { changed; }

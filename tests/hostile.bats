@@ -125,17 +125,24 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 	[ "$status" = 1 ]; [ ! -e "$top/theirs/new" ]; [ ! -e "$play/Jean" ]; [ ! -e "$home/.local" ]
 }
 
-@test "a hangup or a TERM leaves no file behind and records that the player left" {
-	for signal in HUP TERM; do
-		rm -rf "$play"; mkfifo "$T/in"
-		(cd "$top" && exec env -u XDG_STATE_HOME HOME="$home" TMPDIR="$top/tmp" "$PACIFICA" "$play" <"$T/in" >"$T/out" 2>&1) &
-		exec 7>"$T/in"
-		echo prologue >&7
-		for i in $(seq 100); do [ -f "$play/Jean" ] && [ -n "$(ls "$top/tmp")" ] && break; sleep 0.1; done
-		kill -"$signal" $!; wait $! || :
-		exec 7>&-; rm "$T/in"
-		[ -z "$(ls -A "$top/tmp")" ]; [ "$(tail -n 1 "$journal" | cut -f 4)" = left ]
+@test "a hangup or a TERM ends the game, leaving no process, descriptor or file of its own, and a whole record" {
+	for signal in HUP:129 TERM:143; do
+		play=$top/${signal%:*}; open_game "$play"
+		type_in prologue; answered
+		kill -"${signal%:*}" "$shell_pid"
+		game_ended "${signal#*:}"
+		# Whatever of the game still ran would hold its input or output.
+		[ -z "$(find /proc/[0-9]*/fd -lname "$T/open.*" -o -lname "$T/in*" 2>/dev/null)" ] ||
+			fail "after a ${signal%:*}, a process of the game holds its input or output"
+		[ -z "$(ls -A "$top/tmp")" ]; same_bytes <(listing "$play") $'./Jean\n'
+		same_bytes <(events | grep -F "$play") "$play"$'\tbegun\n'"$play"$'\tprologue\tbriefing\n'"$play"$'\tleft\n'
+		# Every line whole, ending in its mark and a newline; the last the
+		# player's leaving.
+		[ -z "$(grep -v $'\t\\.$' "$journal")" ]; tail -c 1 "$journal" | same_bytes /dev/stdin $'\n'
+		[ "$(tail -n 1 "$journal" | cut -f 3,4)" = "$play"$'\tleft' ]
 	done
+	# The home holds the record and the shell's history, nothing more.
+	same_bytes <(listing "$home") $'./.bash_history\n./.local\n./.local/state\n./.local/state/pacifica\n./.local/state/pacifica/record\n'
 }
 
 @test "a record past its bound takes only the lines of progress, and says so once" {

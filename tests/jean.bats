@@ -5,8 +5,8 @@ load helpers
 load texts
 
 # put PATH [BYTES]: a file at PATH (directories made), the Jean text by default.
-put() { mkdir -p "$(dirname "$1")"; printf '%s' "${2-$jean}" >"$1"; }
-fifo() { mkdir -p "$(dirname "$1")"; mkfifo "$1"; }
+put() { in_dir "$1"; printf '%s' "${2-$jean}" >"$1"; }
+fifo() { in_dir "$1"; mkfifo "$1"; }
 copies() { put Pacifica/Jean "$1"; put Pacifica_Copy/Jean "${2-$1}"; }
 
 # prologue
@@ -35,6 +35,7 @@ copies() { put Pacifica/Jean "$1"; put Pacifica_Copy/Jean "${2-$1}"; }
 @test "resettle: Jean moved but Pacifica missing" { put Pacifica_Copy/Jean; run_level resettle; expect 1 "$liar"; }
 @test "resettle: an edited Jean" { put Pacifica/Jean "${jean/citizen/comrade}"; run_level resettle; expect 1 "$liar"; }
 @test "resettle: only Jean's first letter changed" { put Pacifica/Jean "t${jean:1}"; run_level resettle; expect 1 "$liar"; }
+@test "resettle: a greater byte among Jean's last" { put Pacifica/Jean "${jean%n.?}o."$'\n'; run_level resettle; expect 1 "$liar"; unchanged; }
 @test "resettle: Jean without his newline" { put Pacifica/Jean "${jean%?}"; run_level resettle; expect 1 "$liar"; }
 @test "resettle: a zero byte after Jean's text" { put Pacifica/Jean "${jean%?}"; printf '\0\n' >>Pacifica/Jean; run_level resettle; expect 1 "$liar"; }
 @test "resettle: a first line over 255 bytes" { put Pacifica/Jean "$(printf '%300s' '')$jean"; run_level resettle; expect 1 "$liar"; }
@@ -67,6 +68,8 @@ copies() { put Pacifica/Jean "$1"; put Pacifica_Copy/Jean "${2-$1}"; }
 @test "duplicate: copies differing in their 255th byte" { copies "$(printf '%254s' '')a" "$(printf '%254s' '')b"; run_level duplicate; expect 0 "$jean_not_copy"; }
 @test "duplicate: copies differing in their first letter" { copies "aJean" "bJean"; run_level duplicate; expect 0 "$jean_not_copy"; }
 @test "duplicate: copies without a newline differing in their last letter" { copies abc abd; run_level duplicate; expect 0 "$jean_not_copy"; }
+@test "duplicate: a greater byte among the backup's last" { copies "$jean" "${jean%n.?}o."$'\n'; run_level duplicate; expect 0 "$jean_not_copy"; unchanged; }
+@test "duplicate: a greater byte among the first copy's last" { copies "${jean%n.?}o."$'\n' "$jean"; run_level duplicate; expect 0 "$jean_not_copy"; unchanged; }
 @test "duplicate: an imperfect clone" { copies "$jean" "${jean/Move/move}"; run_level duplicate; expect 0 "$jean_not_copy"; unchanged; }
 @test "duplicate: a link as the backup" { put Pacifica/Jean; mkdir Pacifica_Copy; ln -s ../Pacifica/Jean Pacifica_Copy/Jean; run_level duplicate; expect 0 "$jean_still_scared"; unchanged; }
 @test "duplicate: a link in Pacifica" { put Pacifica_Copy/Jean; mkdir Pacifica; ln -s ../Pacifica_Copy/Jean Pacifica/Jean; run_level duplicate; expect 0 "$jean_still_scared"; }
@@ -77,6 +80,7 @@ copies() { put Pacifica/Jean "$1"; put Pacifica_Copy/Jean "${2-$1}"; }
 @test "duplicate: an empty Jean and a FIFO as the backup" { put Pacifica/Jean ''; fifo Pacifica_Copy/Jean; run_level duplicate; expect 0 "$jean_not_copy"; unchanged; }
 @test "duplicate: an unreadable Jean in Pacifica" { copies "$jean"; chmod 000 Pacifica/Jean; run_level --player duplicate; expect 0 "$jean_not_copy"; unchanged; }
 @test "duplicate: an unreadable backup" { copies "$jean"; chmod 000 Pacifica_Copy/Jean; run_level --player duplicate; expect 0 "$jean_not_copy"; unchanged; }
+@test "duplicate: both copies unreadable" { copies "$jean"; chmod 000 Pacifica/Jean Pacifica_Copy/Jean; run_level --player duplicate; expect 0 "$jean_not_copy"; unchanged; }
 @test "duplicate: a read-only playing directory" { copies "$jean"; chmod 555 .; run_level --player duplicate; expect 1 "$urgent_alert" "$alert_name: Permission denied"$'\n'; unchanged; }
 @test "duplicate: a directory named as the alert" { copies "$jean"; mkdir "$alert_name"; run_level duplicate; expect 1 "$urgent_alert" "$alert_name: Is a directory"$'\n'; unchanged; }
 @test "duplicate: a FIFO named as the alert" { copies "$jean"; mkfifo "$alert_name"; run_level duplicate; expect 1 "$urgent_alert" "$alert_name: No such device or address"$'\n'; unchanged; }

@@ -3,17 +3,12 @@
 # and the record's events.
 
 setup() {
-	umask 022
-	T=$BATS_TEST_TMPDIR
-	top=$(mktemp -d -t game.XXXXXX)
-	chmod 755 "$top"
+	case_dirs
 	home=$top/home play=$top/play
-	mkdir "$home" "$play" "$top/tmp"
+	mkdir "$top" "$home" "$play" "$top/tmp"
 	state=$home/.local/state/pacifica
 	journal=$state/record
 }
-
-teardown() { cd /; chmod -R u+rwx "$top" 2>/dev/null; rm -rf "$top"; }
 
 # game [ARG...] < COMMANDS: the launcher with a home and TMPDIR of its own,
 # typed to by COMMANDS; standard output and error to files, the status in
@@ -24,6 +19,44 @@ game() {
 	(cd "$top" && env -u XDG_STATE_HOME -u PACIFICA_GAME HOME="$home" TMPDIR="$top/tmp" "$PACIFICA" "$@") \
 		>"$T/out" 2>"$T/err" || status=$?
 	grep -v '^\[pacifica: \|^bash: cannot set terminal process group\|^bash: no job control' "$T/err" >"$T/said" || :
+}
+
+# open_game [--player] DIR: a game shell in DIR that reads its commands
+# from fd 7, typed with type_in, its output in $T/open.out and
+# $T/open.err; --player starts it as the unprivileged player, who then
+# owns everything below $top.  A game that does not end within 30 s is
+# ended, so that close_game fails instead of waiting for ever.
+open_game() {
+	local as=()
+	if [ "$1" = --player ]; then
+		shift
+		[ "$EUID" != 0 ] || { chown -R 65534:65534 "$top"; as=(setpriv --reuid=65534 --regid=65534 --clear-groups); }
+	fi
+	# The shell answers through a FIFO in $top, which the player can reach.
+	mkfifo "$T/in" "$top/answer"; chmod 666 "$top/answer"
+	exec 8<>"$top/answer"
+	(cd "$top" && exec timeout -k 5 30 "${as[@]}" env -u XDG_STATE_HOME -u PACIFICA_GAME HOME="$home" TMPDIR="$top/tmp" \
+		"$PACIFICA" "$1" <"$T/in" >"$T/open.out" 2>"$T/open.err" 3>&-) &
+	open_pid=$!
+	exec 7>"$T/in"
+}
+type_in() { printf '%s\n' "$@" >&7; }
+# answered: waits until the game shell has run all that was typed in,
+# for at most 30 s; the shell's PID in $shell_pid.
+answered() {
+	type_in "echo \$\$ >$top/answer"
+	read -r -t 30 -u 8 shell_pid || fail "the game shell did not answer within 30 s: $(cat "$T/open.err")"
+}
+# close_game [STATUS]: ends the input and waits for the shell to end, with
+# STATUS if given; game_ended waits without ending the input first.
+close_game() { exec 7>&-; game_ended "$@"; }
+game_ended() {
+	local s=0
+	wait "$open_pid" || s=$?
+	exec 7>&- 8>&-; rm -f "$T/in" "$top/answer"
+	# timeout's own statuses, when it ended the shell.
+	[ "$s" != 124 ] && [ "$s" != 137 ] || fail "the game shell did not end within 30 s"
+	[ -z "${1-}" ] || [ "$s" = "$1" ] || fail "the game shell ended with status $s, want $1"
 }
 
 # The record as events: DIR TAB EVENT [TAB DETAIL] a line, without the

@@ -3,6 +3,7 @@
 // shell, bash on the game's start-up file.
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -115,6 +116,47 @@ bool has_entries()
 	if (d)
 		closedir(d);
 	return any;
+}
+
+// Whether the working directory holds what a game of pacifica's leaves:
+// Jean, the places the steps want, the alert, the stronghold.  Its record
+// may have been cleared for a new term.
+bool holds_game_files()
+{
+	auto here = [](std::string_view name) {
+		return faccessat(AT_FDCWD, Buf().add(name).p, F_OK, AT_SYMLINK_NOFOLLOW) == 0;
+	};
+	bool any = here(story::alert) || here(story::stronghold.substr(0, story::stronghold.find('/')));
+	for (const story::Want &w : story::wants)
+		any |= here(w.path.substr(0, w.path.find('/'))) || here(w.path.substr(w.path.rfind('/') + 1));
+	return any;
+}
+
+// Whether the working directory is the player's home, which is never set
+// aside.
+bool is_home()
+{
+	struct stat here, home;
+	const char *h = getenv("HOME");
+	if (stat(".", &here) != 0)
+		return true;
+	if (h && h[0] == '/' && stat(h, &home) == 0 && home.st_dev == here.st_dev && home.st_ino == here.st_ino)
+		return true;
+	struct passwd *pw = getpwuid(getuid());
+	return pw && pw->pw_dir && stat(pw->pw_dir, &home) == 0 && home.st_dev == here.st_dev && home.st_ino == here.st_ino;
+}
+
+// The name a game in dir is set aside under: dir.1, or the first of
+// dir.2, ... that is free.
+void aside_name(Buf &aside, const char *dir)
+{
+	struct stat st;
+	for (int n = 1;; n++) {
+		aside.clear();
+		aside.add(dir).add('.').num(n);
+		if (lstat(aside.p, &st) != 0)
+			break;
+	}
 }
 
 // The welcome, in one write; on a terminal its long lines are broken at
@@ -274,9 +316,23 @@ int cmd_play(int argc, char **argv)
 
 	Game g;
 	bool known = find_dir(record, escaped.view(), g);
-	if (has_entries() && !known)
+	// A game the record does not know, its record cleared perhaps: set
+	// aside, never played on nor deleted.
+	struct stat here;
+	bool unknown = !known && has_entries() && holds_game_files() && stat(".", &here) == 0 &&
+	               here.st_uid == geteuid() && !is_home();
+	if (has_entries() && !known && !unknown)
 		refuse("", shown_name.view(), " is not empty and holds no game of pacifica's; give a new or empty directory");
-	if (new_game_wanted && known && !yes) {
+	if (unknown && !new_game_wanted) {
+		Buf again, aside, said;
+		back_command(again, cwd);
+		aside_name(aside, cwd);
+		said.add(" holds a game that the record does not know; 'pacifica --new").add(again.view().substr(8));
+		said.add("' sets it aside as ");
+		shown(said, aside.view());
+		refuse("", shown_name.view(), said.add(", deleting nothing, and begins a new one").view());
+	}
+	if (new_game_wanted && (known || unknown) && !yes) {
 		if (!isatty(0))
 			refuse("the game in ", cwd, " is set aside only when asked: add --yes");
 		if (!yesno(Buf().add("Set the game in ").add(game.view()).add(" aside and begin a new one?").view()))
@@ -294,19 +350,15 @@ int cmd_play(int argc, char **argv)
 	if (!open_record(true, none) && none.n && !why.n && arg)
 		warn(none.add("; playing on").view());
 
-	if (new_game_wanted && known) {
+	if (new_game_wanted && (known || unknown)) {
 		Buf aside;
-		for (int n = 1;; n++) {
-			aside.clear();
-			aside.add(cwd).add('.').num(n);
-			if (lstat(aside.p, &st) != 0)
-				break;
-		}
+		aside_name(aside, cwd);
 		if (chdir("/") != 0 || renameat2(AT_FDCWD, cwd, AT_FDCWD, aside.p, RENAME_NOREPLACE) != 0)
 			refuse("cannot set the game in ", cwd, " aside");
 		Buf esc_aside, shown_aside;
 		escape(esc_aside, aside.view());
-		record_event(record, g.number, "aside", esc_aside.view(), g, escaped.view());
+		if (known)
+			record_event(record, g.number, "aside", esc_aside.view(), g, escaped.view());
 		shown(shown_aside, aside.view());
 		show(1, Buf().add("The game in ").add(game.view()).add(" is set aside in ").add(shown_aside.view()).add(".\n").view());
 		if (mkdir(cwd, 0777) != 0)

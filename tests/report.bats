@@ -212,3 +212,154 @@ bad_lines=(
 	grep -qxF "\"'=HYPERLINK(\"\"x\"\")\",,0,7,not begun,,,,,,,,,lab,,,,,,,,"$'\r' "$T/out"
 	cp "$T/out" "$T/class.csv"; report --csv --merge "$T/class.csv"; grep -q "^\"'-2+3\",,0,7,not begun," "$T/out"
 }
+
+csv_header='player,directory,steps_done,steps,on,runs_since_step,began,last_activity,played_seconds,why,hints_since_step,finished,witness,host,done_prologue,done_resettle,done_duplicate,done_bridge,done_raze,done_celebrate,done_retribute,home'
+
+# lab FILE HOST [MINUTE]: the CSV of a lab machine's class, its games
+# begun at MINUTE past 9 (0 by default): one finished, one on the bridge,
+# one on resettle, one not begun.
+lab() {
+	local d=2026-12-08T09 m=${3:-0}
+	{ echo "$csv_header"
+	  echo "alice,/home/alice/pacifica,7,7,finished,0,$d:0$m:00Z,$d:39:00Z,2340,,0,$d:39:00Z,class,$2,$d:01:00Z,$d:05:00Z,$d:10:00Z,$d:15:00Z,$d:20:00Z,$d:30:00Z,$d:39:00Z,/home/alice"
+	  echo "bobsmith,/home/bobsmith/pacifica,3,7,bridge,2,$d:0$m:00Z,$d:44:00Z,2460,wrong word given,1,,class,$2,$d:04:00Z,$d:10:00Z,$d:20:00Z,,,,,/home/bobsmith"
+	  echo "chen,/home/chen/pacifica,1,7,resettle,14,$d:0$m:00Z,$d:45:00Z,2400,Jean not home,3,,class,$2,$d:07:00Z,,,,,,,/home/chen"
+	  echo "dana,,0,7,not begun,,,,,,,,,$2,,,,,,,,"
+	} | sed 's/$/\r/' >"$1"
+}
+
+# fits COLUMNS ARG... <<<TABLE: the table of the report at COLUMNS (0: of
+# --wide) is TABLE, every line within COLUMNS.
+fits() {
+	local columns=$1 want; shift; want=$(cat)
+	COLUMNS=$columns report "$@"
+	[ "$status" = 0 ] && sed '/^[0-9]* players\{0,1\}, /,$d' "$T/out" | same_bytes /dev/stdin "$want"$'\n' &&
+		{ [ "$columns" = 0 ] || [ "$(awk '{ n = length > n ? length : n } END { print n + 0 }' "$T/out")" -le "$columns" ]; } ||
+		fail "COLUMNS=$columns report $*"
+}
+
+@test "the table fits the terminal: what says nothing left out, then what says least; --wide shows it all" {
+	lab "$T/lab1.csv" lab1; lab "$T/lab2.csv" lab2
+	sed 's|^chen,/home/chen/pacifica,|chen,/home/chen/work,|' "$T/lab2.csv" >"$T/work.csv"
+	today=$(date -u +%Y-%m-%d)
+	sed "s/2026-12-08T/${today}T/g" "$T/lab1.csv" >"$T/today.csv"
+	fits 80 --merge "$T/lab1.csv" <<-'TABLE'
+	PLAYER   STEPS ON        WHY              RUNS HINTS FINISHED    ACTIVE
+	alice      7/7 finished  -                   0     0 12-08 09:39    39m
+	bobsmith   3/7 bridge    wrong word given    2     1 -              41m
+	chen       1/7 resettle  Jean not home      14     3 -              40m
+	dana       0/7 not begun
+	TABLE
+	fits 100 --merge "$T/lab1.csv" <<-'TABLE'
+	PLAYER   STEPS ON        WHY              RUNS HINTS BEGAN       FINISHED    ACTIVE
+	alice      7/7 finished  -                   0     0 12-08 09:00 12-08 09:39    39m
+	bobsmith   3/7 bridge    wrong word given    2     1 12-08 09:00 -              41m
+	chen       1/7 resettle  Jean not home      14     3 12-08 09:00 -              40m
+	dana       0/7 not begun
+	TABLE
+	fits 0 --wide --merge "$T/lab1.csv" <<-'TABLE'
+	PLAYER   GAME       STEPS ON        WHY              RUNS HINTS BEGAN       FINISHED    ACTIVE
+	alice    ~/pacifica   7/7 finished  -                   0     0 12-08 09:00 12-08 09:39    39m
+	bobsmith ~/pacifica   3/7 bridge    wrong word given    2     1 12-08 09:00 -              41m
+	chen     ~/pacifica   1/7 resettle  Jean not home      14     3 12-08 09:00 -              40m
+	dana     -            0/7 not begun
+	TABLE
+	fits 80 --merge "$T/today.csv" <<-'TABLE'
+	PLAYER   STEPS ON        WHY              RUNS HINTS BEGAN FINISHED ACTIVE
+	alice      7/7 finished  -                   0     0 09:00 09:39       39m
+	bobsmith   3/7 bridge    wrong word given    2     1 09:00 -           41m
+	chen       1/7 resettle  Jean not home      14     3 09:00 -           40m
+	dana       0/7 not begun
+	TABLE
+	fits 80 --merge "$T/lab1.csv" "$T/lab2.csv" <<-'TABLE'
+	PLAYER   HOST STEPS ON        WHY              RUNS HINTS FINISHED    ACTIVE
+	alice    lab1   7/7 finished  -                   0     0 12-08 09:39    39m
+	alice    lab2   7/7 finished  -                   0     0 12-08 09:39    39m
+	bobsmith lab1   3/7 bridge    wrong word given    2     1 -              41m
+	bobsmith lab2   3/7 bridge    wrong word given    2     1 -              41m
+	chen     lab1   1/7 resettle  Jean not home      14     3 -              40m
+	chen     lab2   1/7 resettle  Jean not home      14     3 -              40m
+	dana     lab1   0/7 not begun
+	TABLE
+	fits 80 --merge "$T/lab1.csv" "$T/work.csv" <<-'TABLE'
+	PLAYER   GAME            STEPS ON        WHY              RUNS FINISHED ACTIVE
+	alice    lab1:~/pacifica   7/7 finished  -                   0 12-08       39m
+	alice    lab2:~/pacifica   7/7 finished  -                   0 12-08       39m
+	bobsmith lab1:~/pacifica   3/7 bridge    wrong word given    2 -           41m
+	bobsmith lab2:~/pacifica   3/7 bridge    wrong word given    2 -           41m
+	chen     lab1:~/pacifica   1/7 resettle  Jean not home      14 -           40m
+	chen     lab2:~/work       1/7 resettle  Jean not home      14 -           40m
+	dana     -                 0/7 not begun
+	TABLE
+	# A home that begins another's path is no ~ of it.
+	sed 's|^chen,/home/chen/pacifica,\(.*\),/home/chen\r$|chen,/home/chenwork,\1,/home/che\r|' "$T/lab1.csv" >"$T/prefix.csv"
+	COLUMNS=200 report --merge "$T/prefix.csv"
+	grep -q '^chen     /home/chenwork   1/7 resettle' "$T/out"
+}
+
+@test "merging a lab: a row that does not fit is skipped and counted, each game once, cloned hosts told apart" {
+	lab "$T/lab1.csv" lab1; lab "$T/clone.csv" lab1 1
+	# Rows that do not fit their header, each in a copy of the class.
+	while IFS='|' read -r what edit; do
+		sed "$edit" "$T/lab1.csv" >"$T/bad.csv"
+		report --merge "$T/bad.csv"
+		[ "$status" = 1 ] && same_bytes "$T/err" "pacifica: $T/bad.csv:3: a row that does not fit the header; skipped
+pacifica: the report is not whole: 1 CSV row did not fit its header and was skipped"$'\n' &&
+			grep -qx '2 players, 2 games, 1 finished; 1 not begun.' "$T/out" &&
+			grep -qx '1 CSV row did not fit its header and was skipped.' "$T/out" || fail "$what"
+	done <<-'EOF'
+		steps_done against done_*|3s/,3,7,bridge,/,4,7,bridge,/
+		on against done_*|3s/,3,7,bridge,/,3,7,raze,/
+		a step done before the game began|3s/,2026-12-08T09:04:00Z,/,2026-12-08T08:04:00Z,/
+		two fields too few|3s/,[^,]*,[^,]*\r$/\r/
+		a quote out of place|3s/bobsmith/bob"smith/
+	EOF
+	sed '5s/^dana,,0,7,not begun,,/dana,,3,7,not begun,,/' "$T/lab1.csv" >"$T/bad.csv"
+	report --merge "$T/bad.csv"; [ "$status" = 1 ]; grep -q "^pacifica: $T/bad.csv:5: a row that does not fit" "$T/err"
+	# The same file twice, or two machines' files of one machine: once.
+	sed '2d' "$T/lab1.csv" >"$T/part.csv"
+	for twice in '"$T/lab1.csv" "$T/lab1.csv"' '"$T/lab1.csv" "$T/part.csv"' '"$T/part.csv" "$T/lab1.csv"'; do
+		eval "report --merge $twice"
+		[ "$status" = 0 ] && [ ! -s "$T/err" ] && grep -qx '3 players, 3 games, 1 finished; 1 not begun.' "$T/out" || fail "$twice"
+	done
+	# Two machines that claim one name, with other games.
+	report --merge "$T/lab1.csv" "$T/clone.csv"
+	[ "$status" = 0 ]; grep -qx '3 players, 6 games, 2 finished; 1 not begun.' "$T/out"
+	same_bytes "$T/err" "pacifica: $T/clone.csv and $T/lab1.csv both name the host lab1 with different games; $T/clone.csv's are shown as lab1 ($T/clone.csv)"$'\n'
+	grep -q "^chen *lab1 ($T/clone.csv) *1/7 resettle " "$T/out"
+	# Options after the files are options; an unknown one, refused before anything.
+	report --merge "$T/lab1.csv" --csv
+	[ "$status" = 0 ]; same_bytes "$T/out" "$(cat "$T/lab1.csv")"$'\n'
+	report --merge "$T/lab1.csv" --bogus; [ "$status" = 2 ]; [ ! -s "$T/out" ]
+	# A carriage return in a field is quoted, and read back as it was.
+	sed '4s/,Jean not home,/,"Jean\rnot home",/' "$T/lab1.csv" >"$T/cr.csv"
+	report --csv --merge "$T/cr.csv"; [ "$status" = 0 ]; same_bytes "$T/out" "$(cat "$T/cr.csv")"$'\n'
+}
+
+@test "the class below the table: where each student has been furthest and where they are now, bars that fit" {
+	bar() { printf "%$1s" | tr ' ' "$2"; }
+	# 101 players: 100 on prologue, one on resettle.
+	{ echo "$csv_header"
+	  for i in $(seq -w 100); do echo "p$i,/home/p$i/pacifica,0,7,prologue,0,2026-12-08T09:00:00Z,2026-12-08T09:00:00Z,0,,0,,class,lab,,,,,,,,/home/p$i"; done
+	  echo "q,/home/q/pacifica,1,7,resettle,0,2026-12-08T09:00:00Z,2026-12-08T09:01:00Z,60,,0,,class,lab,2026-12-08T09:01:00Z,,,,,,,/home/q"
+	} | sed 's/$/\r/' >"$T/many.csv"
+	report --merge "$T/many.csv"
+	grep -qxF "prologue      1  100  #$(bar 49 +)" "$T/out"; grep -qxF "resettle      0    1  +" "$T/out"
+	# One who set a celebrate game aside is stuck on resettle now.
+	lab "$T/lab1.csv" lab1
+	d=2026-12-08T
+	printf '%s\r\n' "alice,/home/alice/pacifica.1,5,7,celebrate,0,${d}08:00:00Z,${d}08:30:00Z,1800,,0,,class,lab1,${d}08:01:00Z,${d}08:05:00Z,${d}08:10:00Z,${d}08:15:00Z,${d}08:20:00Z,,,/home/alice" \
+		"alice,/home/alice/pacifica,1,7,resettle,3,${d}10:00:00Z,${d}10:20:00Z,1200,Jean not home,0,,class,lab1,${d}10:01:00Z,,,,,,,/home/alice" >"$T/over.csv"
+	sed 1,2d "$T/lab1.csv" >>"$T/over.csv"; sed -i "1i $csv_header"$'\r' "$T/over.csv"
+	report --merge "$T/over.csv"
+	same_bytes <(sed -n '/^STEP/,$p' "$T/out") "STEP       DONE   ON
+not begun     -    1  $(bar 13 +)
+prologue      3    0  $(bar 38 '#')
+resettle      2    2  $(bar 13 '#')$(bar 25 +)
+duplicate     2    0  $(bar 25 '#')
+bridge        1    1  $(bar 13 '#')$(bar 13 +)
+raze          1    0  $(bar 13 '#')
+celebrate     0    0
+retribute     0    0
+finished      0"$'\n'
+}

@@ -312,7 +312,8 @@ void summary(Buf &b, const Rows &rows)
 			return count && l == 0 ? 1 : l;
 		};
 		long h = len(hashes), p = len(pluses);
-		h = h + p > width ? width - p : h;
+		if (h + p > width)
+			(h > p ? h : p) = width - (h > p ? p : h);
 		for (long i = 0; i < h + p; i++)
 			b.add(i < h ? '#' : '+');
 	};

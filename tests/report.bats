@@ -363,3 +363,63 @@ celebrate     0    0
 retribute     0    0
 finished      0"$'\n'
 }
+
+# A game on STEP in ~/pacifica whose program last said KEY.
+on_step() {
+	local done=60,,,,,, on=$1
+	[ "$on" = resettle ] || done=60,120,,,,,
+	lay "$journal" 1 "$home/pacifica" "$1" "$2" 2026-12-08T09:00:00Z "on=$on began=1796720400 done=$done last=$1:$2 runs=1 hints=0 active=60 sessions=1 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=1"
+}
+
+@test "WHY names the mistake the hints find in the playing directory, else the program's answer" {
+	while IFS='|' read -r step key made why; do
+		rm -rf "$home/pacifica" "$journal" "$top/elsewhere"; mkdir -p "$home/pacifica"
+		(cd "$home/pacifica" && "$BIN/prologue" >/dev/null && eval "$made")
+		on_step "$step" "$key"
+		report --csv; [ "$status" = 0 ]
+		[ "$(sed -n 2p "$T/out" | cut -d , -f 10)" = "$why" ] || fail "$made: $(sed -n 2p "$T/out" | cut -d , -f 10)"
+	done <<-'EOF'
+		resettle|liar|mkdir pacifica; mv Jean pacifica/|pacifica for Pacifica
+		resettle|liar|mkdir Pacifica; mv Jean Pacifica/jean|jean for Jean
+		resettle|liar|mkdir -p Pacifica/x; mv Jean Pacifica/x/|Jean one level too deep
+		resettle|liar|mkdir Pacifca; mv Jean Pacifca/|Pacifca for Pacifica
+		resettle|liar|true|Jean not home
+		resettle|liar|cd .. && mv pacifica elsewhere && ln -s elsewhere pacifica && cd elsewhere && mkdir pacifica && mv Jean pacifica/|Jean not home
+		duplicate|scared|mkdir Pacifica Pacifica_copy; mv Jean Pacifica/; cp Pacifica/Jean Pacifica_copy/|Pacifica_copy for Pacifica_Copy
+		duplicate|scared|mkdir Pacifica; mv Jean Pacifica/|Jean in one place
+	EOF
+	# The playing directory of someone else than the record's owner is not looked at.
+	[ "$(id -u)" = 0 ] || return 0
+	rm -rf "$home/pacifica" "$journal"; mkdir -p "$home/pacifica/pacifica"; (cd "$home/pacifica" && "$BIN/prologue" >/dev/null && mv Jean pacifica/)
+	chown -R 65534 "$home/pacifica"; on_step resettle liar
+	report --csv; [ "$(sed -n 2p "$T/out" | cut -d , -f 10)" = 'Jean not home' ]
+}
+
+@test "a roster of others is refused where the report cannot see them" {
+	two_games; printf 'nobody\n' >"$T/roster"
+	for args in "--roster $T/roster" "--class $(id -gn)" "--csv --roster $T/roster"; do
+		report $args
+		[ "$status" = 1 ] && [ ! -s "$T/out" ] &&
+			same_bytes "$T/err" $'pacifica: there is no class record here, only your own games: name the homes to read, as in pacifica --report --roster FILE /home/*\n' ||
+			fail "$args"
+	done
+}
+
+@test "a new term: a playing directory with a game the record does not know says what to type, and --new sets it aside" {
+	mkdir -p "$home/pacifica/Pacifica" "$top/mine" "$top/game"
+	touch "$home/pacifica/Jean" "$home/pacifica/notes" "$top/mine/notes" "$top/game/emergenETALIMISSAm-_sion.txt" "$home/Jean"
+	while IFS='|' read -r args status_wanted said; do
+		eval "game $args" </dev/null
+		[ "$status" = "$status_wanted" ] && grep -qxF "$said" "$T/err" || fail "pacifica $args: $(cat "$T/err")"
+	done <<-EOF
+		|1|pacifica: $home/pacifica holds a game that the record does not know; 'pacifica --new' sets it aside as $home/pacifica.1, deleting nothing, and begins a new one
+		--new|1|pacifica: the game in $home/pacifica is set aside only when asked: add --yes
+		"\$top/game"|1|pacifica: $top/game holds a game that the record does not know; 'pacifica --new $top/game' sets it aside as $top/game.1, deleting nothing, and begins a new one
+		--new --yes "\$top/mine"|1|pacifica: $top/mine is not empty and holds no game of pacifica's; give a new or empty directory
+		--new --yes "\$home"|1|pacifica: $home is not empty and holds no game of pacifica's; give a new or empty directory
+	EOF
+	game --new --yes </dev/null
+	[ "$status" = 0 ]; grep -qxF "The game in $home/pacifica is set aside in $home/pacifica.1." "$T/out"
+	[ "$(listing "$home/pacifica.1")" = $'./Jean\n./Pacifica\n./notes' ]; [ -z "$(ls -A "$home/pacifica")" ]
+	events | same_bytes /dev/stdin "$home/pacifica"$'\tbegun\n'"$home/pacifica"$'\tleft\n'
+}

@@ -407,7 +407,9 @@ on_step() {
 
 @test "a new term: a playing directory with a game the record does not know says what to type, and --new sets it aside" {
 	mkdir -p "$home/pacifica/Pacifica" "$top/mine" "$top/game"
-	touch "$home/pacifica/Jean" "$home/pacifica/notes" "$top/mine/notes" "$top/game/emergenETALIMISSAm-_sion.txt" "$home/Jean"
+	(cd "$home/pacifica" && "$BIN/prologue" >/dev/null && cp Jean "$home/Jean")
+	printf 'my own Jean\n' >"$top/mine/Jean"; mkdir "$top/mine/Pacifica"
+	touch "$home/pacifica/notes" "$top/game/emergenETALIMISSAm-_sion.txt"
 	while IFS='|' read -r args status_wanted said; do
 		eval "game $args" </dev/null
 		[ "$status" = "$status_wanted" ] && grep -qxF "$said" "$T/err" || fail "pacifica $args: $(cat "$T/err")"
@@ -421,5 +423,38 @@ on_step() {
 	game --new --yes </dev/null
 	[ "$status" = 0 ]; grep -qxF "The game in $home/pacifica is set aside in $home/pacifica.1." "$T/out"
 	[ "$(listing "$home/pacifica.1")" = $'./Jean\n./Pacifica\n./notes' ]; [ -z "$(ls -A "$home/pacifica")" ]
+	same_bytes "$top/mine/Jean" $'my own Jean\n'; [ ! -e "$top/mine.1" ]
 	events | same_bytes /dev/stdin "$home/pacifica"$'\tbegun\n'"$home/pacifica"$'\tleft\n'
+}
+
+@test "with the class record: a roster for teachers only, one made a teacher since told to log in again, unread records named by login" {
+	[ "$(id -u)" = 0 ] || skip "installing the recorder set-group-id games needs root"
+	cls=$(mktemp -d -t class.XXXXXX); chmod 755 "$cls"
+	cmake -S "$SOURCE_DIR" -B "$cls/build" -DBUILD_TESTING=OFF -DCMAKE_INSTALL_PREFIX="$cls/prefix" >/dev/null
+	cmake --build "$cls/build" -j2 >/dev/null && cmake --install "$cls/build" >/dev/null
+	P=$cls/prefix/bin/pacifica REC=$cls/prefix/var/games/pacifica
+	printf 'teachers = nogroup\n' >"$cls/prefix/etc/pacifica.conf"
+	mkdir "$top/nobody"; chown 65534:65534 "$top/nobody"; printf 'nobody\n' >"$top/roster"
+	(cd "$top/nobody" && setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$top/nobody" "$P" "$top/nobody/game" <<<prologue) >/dev/null 2>&1
+	# A record the recorder did not leave, of a user with no name.
+	printf 'x\n' >"$REC/65532"; chown 65532:0 "$REC/65532"
+	as() {
+		status=0
+		(cd "$top" && setpriv --reuid="$1" --regid="$2" --clear-groups env HOME="$top/nobody" "$P" --report "${@:3}") >"$T/out" 2>"$T/err" || status=$?
+	}
+	while IFS='|' read -r uid gid said; do
+		as "$uid" "$gid" --roster "$top/roster"
+		[ "$status" = 1 ] && [ ! -s "$T/out" ] && same_bytes "$T/err" "pacifica: $said"$'\n' || { rm -rf "$cls"; fail "$uid:$gid"; }
+	done <<-'EOF'
+		65533|65533|only root and the teachers of the group nogroup may report on other players' games
+		65534|65533|you were made a teacher (of the group nogroup) after you logged in: log out and in again to report on the class
+	EOF
+	as 65534 65534 --roster "$top/roster"
+	[ "$status" = 0 ] && [ ! -s "$T/err" ] && grep -q '^nobody .* 1/7 resettle ' "$T/out" || { rm -rf "$cls"; fail teacher; }
+	as 0 0
+	[ "$status" = 1 ]; same_bytes "$T/err" $'pacifica: the class record of user 65532 could not be read\npacifica: the report is not whole: 1 record could not be read\n'
+	# Not one of the students asked for: the report of them is whole.
+	as 0 0 --roster "$top/roster"
+	[ "$status" = 0 ] && [ ! -s "$T/err" ] || { rm -rf "$cls"; fail "roster: $(cat "$T/err")"; }
+	rm -rf "$cls"
 }

@@ -118,17 +118,28 @@ bool has_entries()
 	return any;
 }
 
-// Whether the working directory holds what a game of pacifica's leaves:
-// Jean, the places the steps want, the alert, the stronghold.  Its record
-// may have been cleared for a new term.
+// Whether the working directory holds what only a game of pacifica's
+// leaves: Jean or the Grob, known by what they say, where the steps put
+// them; the alert; the stronghold.  Its record may have been cleared for
+// a new term.
 bool holds_game_files()
 {
-	auto here = [](std::string_view name) {
-		return faccessat(AT_FDCWD, Buf().add(name).p, F_OK, AT_SYMLINK_NOFOLLOW) == 0;
+	auto says = [](std::string_view name, std::string_view text) {
+		int fd = openat(AT_FDCWD, Buf().add(name).p, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+		struct stat st;
+		char b[256];
+		ssize_t got = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, b, sizeof b) : -1;
+		if (fd >= 0)
+			close(fd);
+		std::string_view s(b, got > 0 ? got : 0);
+		return s.size() > text.size() && s.substr(0, s.find('\n')) == text;
 	};
-	bool any = here(story::alert) || here(story::stronghold.substr(0, story::stronghold.find('/')));
+	struct stat st;
+	std::string_view stronghold = story::stronghold.substr(0, story::stronghold.find('/', story::stronghold.find('/') + 1));
+	bool any = fstatat(AT_FDCWD, Buf().add(story::alert).p, &st, AT_SYMLINK_NOFOLLOW) == 0 ||
+	           (fstatat(AT_FDCWD, Buf().add(stronghold).p, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode));
 	for (const story::Want &w : story::wants)
-		any |= here(w.path.substr(0, w.path.find('/'))) || here(w.path.substr(w.path.rfind('/') + 1));
+		any |= says(w.path, w.prop) || says(w.path.substr(w.path.rfind('/') + 1), w.prop);
 	return any;
 }
 

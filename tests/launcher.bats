@@ -12,8 +12,9 @@ directories starting at yklim_yaw.\n'
 rebuilt=$'The alert was confirmed once already in this game; the Grob stronghold is\nnot built again.\n'
 usage=$'usage: pacifica [--no-hints] [DIR]
        pacifica --new [--yes] [--no-hints] [DIR]
-       pacifica --report [--csv [--per-student]] [--class GROUP]
-                         [--roster FILE] [PLACE... | --merge CSV...]
+       pacifica --report [--wide | --csv [--per-student [--points-possible]]]
+                         [--class GROUP] [--roster FILE]
+                         [PLACE... | --merge CSV...]
        pacifica --walkthrough | --help | --version\n'
 
 # welcome DIR BACK: what a new game in DIR says before the first prompt.
@@ -262,7 +263,7 @@ each judge the directory they run in.\n'
 }
 
 @test "--help, --version and wrong arguments" {
-	game --help; [ "$status" = 0 ]; [ ! -s "$T/err" ]; head -n 5 "$T/out" | same_bytes /dev/stdin "$usage"; grep -q -- '--new ' "$T/out"
+	game --help; [ "$status" = 0 ]; [ ! -s "$T/err" ]; head -n 6 "$T/out" | same_bytes /dev/stdin "$usage"; grep -q -- '--new ' "$T/out"
 	game --version; [ "$status" = 0 ]; same_bytes "$T/out" "pacifica 1.1.0"$'\n'
 	for args in '--bogus:unknown option: --bogus' "a b c:unexpected argument: b" '--help extra:unexpected argument: extra' \
 		'--version x:unexpected argument: x' '--yes d:--yes goes with --new' '--report --bogus:unknown option: --bogus' \

@@ -9,6 +9,8 @@
 // nothing of a record but what it read as its lines.
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,13 +19,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <new>
 
 #include "report/report.hpp"
 #include "util/names.hpp"
 #include "util/out.hpp"
 #include "classrec.hpp"
 #include "record/record.hpp"
+#include "shell/hints.hpp"
 #include "shell/verbs.hpp"
+#include "util/conf.hpp"
 
 namespace {
 
@@ -69,6 +74,7 @@ struct Source {
 	Rows &rows;
 	const char *witness;
 	std::string_view player, home, host;
+	uid_t uid;
 };
 
 void add_game(const Game &g, void *ctx)
@@ -80,6 +86,7 @@ void add_game(const Game &g, void *ctx)
 	r.host.add(src.host);
 	unescape(r.dir, g.dir.view());
 	r.witness = src.witness;
+	r.uid = src.uid;
 	for (bool taken : g.taken)
 		if (taken)
 			r.witness = "taken";
@@ -118,7 +125,7 @@ bool read_record(Rows &rows, const int (*gen)[2], uid_t uid, std::string_view ho
 		login.num(uid);
 	if (home.empty() && u && witness[0] == 'c')
 		home = u->dir;
-	Source src = {rows, witness, login.view(), home, host.view()};
+	Source src = {rows, witness, login.view(), home, host.view(), uid};
 	long before = rows.skipped, games = rows.n;
 	bool whole = gen ? each_game_of(*gen, add_game, &src, rows.skipped) : each_game(add_game, &src, rows.skipped);
 	if (whole && rows.n == games && rows.skipped > before) {
@@ -234,6 +241,32 @@ bool read_place(Rows &rows, Seen &seen, const char *place)
 	return whole;
 }
 
+// The records of the class that could not be read, by their players'
+// IDs, and why: said once the students asked for are known.
+struct Unread {
+	uid_t *uid = nullptr;
+	Buf *why = nullptr;
+	long n = 0;
+	~Unread()
+	{
+		for (long i = 0; i < n; i++)
+			why[i].~Buf();
+		free(uid);
+		free(static_cast<void *>(why));
+	}
+	void add(uid_t id, std::string_view reason)
+	{
+		uid_t *q = static_cast<uid_t *>(realloc(uid, (n + 1) * sizeof *uid));
+		Buf *w = static_cast<Buf *>(realloc(static_cast<void *>(why), (n + 1) * sizeof *why));
+		if (!q || !w)
+			abort();
+		uid = q, why = w;
+		uid[n] = id;
+		new (&why[n++]) Buf;
+		why[n - 1].add(reason);
+	}
+} unread_class;
+
 // Every record of the class, for a teacher, as the recorder opened them
 // before it gave up its group.
 void read_class(Rows &rows)
@@ -241,18 +274,118 @@ void read_class(Rows &rows)
 	uid_t uid;
 	int gen[2];
 	std::string_view why;
-	for (long i = 0; class_player(i, uid, gen, why); i++) {
-		if (why.empty() && (gen[0] < 0 || read_record(rows, &gen, uid, "", "class")))
-			continue;
-		rows.unread++;
-		Buf name;
-		if (const User *u = user_of(uid))
-			shown(name, u->login);
+	for (long i = 0; class_player(i, uid, gen, why); i++)
+		if (!why.empty() || (gen[0] >= 0 && !read_record(rows, &gen, uid, "", "class")))
+			unread_class.add(uid, why);
+}
+
+// The class's records that could not be read, of the students asked for.
+void say_unread(Rows &rows, const Roster &roster)
+{
+	for (long i = 0; i < unread_class.n; i++) {
+		const User *u = user_of(unread_class.uid[i]);
+		Buf login;
+		if (u)
+			login.add(u->login);
 		else
-			name.num(uid);
-		warn(Buf().add("the class record of ").add(name.view()).add(" could not be read")
-		             .add(why.empty() ? "" : ": ").add(why).view());
+			login.add("user ").num(unread_class.uid[i]);
+		if (roster.given && (!u || !roster.has(login.view())))
+			continue;
+		Buf name;
+		shown(name, login.view());
+		std::string_view why = unread_class.why[i].view();
+		warn(Buf().add("the class record of ").add(name.view()).add(" could not be read").add(why.empty() ? "" : ": ").add(why).view());
+		rows.unread++;
 	}
+}
+
+// Why a report of other players' games is refused to the caller, or
+// nothing when it is not: only a teacher sees the class.
+void may_see_class(Buf &why)
+{
+	if (class_teacher())
+		return;
+	if (class_refusal().size()) {
+		why.add(class_refusal());
+		return;
+	}
+	if (!record_witnessed()) {
+		why.add("there is no class record here, only your own games: "
+		        "name the homes to read, as in pacifica --report --roster FILE /home/*");
+		return;
+	}
+	Buf group;
+	struct group *gr = setting("teachers", group, true) && group.n ? getgrnam(group.p) : nullptr;
+	const User *u = user_of(getuid());
+	bool listed = false;
+	for (char **m = gr ? gr->gr_mem : nullptr; u && m && *m; m++)
+		listed |= strcmp(*m, u->login) == 0;
+	listed |= gr && u && u->gid == gr->gr_gid;
+	Buf name;
+	shown(name, group.view());
+	if (listed)
+		why.add("you were made a teacher (of the group ").add(name.view())
+		    .add(") after you logged in: log out and in again to report on the class");
+	else if (group.n)
+		why.add("only root and the teachers of the group ").add(name.view())
+		    .add(" may report on other players' games");
+	else
+		why.add("only root may report on other players' games: no teachers group is named in ").add(conf.view());
+}
+
+// What the playing directory of a game shows, the mistake the hints would
+// name, in a few words: read as the report's caller can, with no link
+// followed, only in a directory of the player's own; false when none is
+// found, or it cannot be looked at.
+bool mistake_in(Buf &why, const Row &r)
+{
+	int step = r.g.on();
+	const story::Want *want = nullptr;
+	for (const story::Want &w : story::wants)
+		if (step < story::nsteps && w.step == story::steps[step].name)
+			want = &w;
+	std::string_view dir = r.dir.view();
+	if (!want || r.uid < 0 || dir.empty() || dir[0] != '/')
+		return false;
+	int at = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	while (at >= 0 && !dir.empty()) {
+		size_t slash = dir.find('/');
+		std::string_view part = dir.substr(0, slash);
+		dir = slash == dir.npos ? std::string_view() : dir.substr(slash + 1);
+		if (part.empty() || part == ".")
+			continue;
+		int next = part == ".." ? -1 : openat(at, Buf().add(part).p, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+		close(at);
+		at = next;
+	}
+	struct stat st;
+	if (at < 0 || fstat(at, &st) != 0 || st.st_uid != static_cast<uid_t>(r.uid)) {
+		if (at >= 0)
+			close(at);
+		return false;
+	}
+	// The directory as opened, whatever its name leads to by now.
+	Buf base;
+	base.add("/proc/self/fd/").num(at);
+	Mistake m;
+	bool found = find_mistake(base.p, step, m);
+	close(at);
+	if (!found || m.row < 0)
+		return false;
+	std::string_view kind = story::hints[m.row].situation;
+	if (kind == "misnamed" || kind == "misnamed-prop")
+		why.add(m.found.view()).add(" for ").add(m.wanted.view());
+	else if (kind == "too-deep")
+		why.add(want->name).add(" one level too deep");
+	else if (kind == "inside")
+		why.add(m.found.view()).add(" inside ").add(m.dir.view());
+	else if (kind == "renamed")
+		why.add(want->name).add(" renamed ").add(m.found.view());
+	else if (kind == "file-not-dir")
+		why.add(m.found.view()).add(" is a file");
+	else
+		why.add(want->name).add(" in ").add(m.found.view());
+	return true;
 }
 
 int by_player(const void *a, const void *b)
@@ -266,15 +399,30 @@ int by_player(const void *a, const void *b)
 	return c ? c : order(x->dir.view(), y->dir.view());
 }
 
-// A student not begun on one machine who plays on another is playing.
+// A student not begun on one machine who plays on another is playing; one
+// not begun anywhere is one row.
 void drop_not_begun_players(Rows &rows)
 {
-	each_player(rows, [&](long first, long end, long best) {
+	each_player(rows, [&](long first, long end, long best, long) {
 		for (long i = first; i < end; i++)
-			if (!rows.r[i]->begun && rows.r[best]->begun)
+			if (!rows.r[i]->begun && (rows.r[best]->begun || i != best))
 				rows.drop(i);
 	});
 	rows.compact();
+}
+
+// The columns the table may take: COLUMNS, or the terminal's; 80 when
+// neither says.
+size_t table_width()
+{
+	long v;
+	const char *c = getenv("COLUMNS");
+	struct winsize ws;
+	if (c && to_number(c, v) && v > 0)
+		return v;
+	if (isatty(1) && ioctl(1, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0)
+		return ws.ws_col;
+	return 80;
 }
 
 [[noreturn]] void usage(std::string_view what, std::string_view arg)
@@ -291,47 +439,64 @@ void drop_not_begun_players(Rows &rows)
 
 int cmd_report(int argc, char **argv)
 {
-	bool as_csv = false, each_student = false, merge = false;
-	int first = argc, status = 0;
+	bool as_csv = false, each_student = false, merge = false, wide = false, points = false, options = true;
+	int status = 0, nnames = 0;
+	char **names = static_cast<char **>(calloc(argc + 1, sizeof *names));
 	Roster roster;
+	if (!names)
+		abort();
+	// Options anywhere, names of places or CSVs among them: one that
+	// begins with - comes after --.
 	for (int i = 1; i < argc; i++) {
 		std::string_view a = argv[i];
-		if (a == "--csv") {
+		if (!options || a.size() < 2 || a[0] != '-') {
+			names[nnames++] = argv[i];
+		} else if (a == "--") {
+			options = false;
+		} else if (a == "--csv") {
 			as_csv = true;
 		} else if (a == "--per-student") {
 			each_student = as_csv = true;
+		} else if (a == "--points-possible") {
+			points = true;
+		} else if (a == "--wide") {
+			wide = true;
+		} else if (a == "--merge") {
+			merge = true;
 		} else if (a == "--class" || a == "--roster") {
 			if (i + 1 >= argc)
 				usage(a, " needs an argument");
 			if (!(a == "--class" ? read_group(roster, argv[i + 1]) : read_roster(roster, argv[i + 1])))
 				return 1;
 			i++;
-		} else if (a == "--merge") {
-			merge = true;
-			first = i + 1;
-			if (first >= argc)
-				usage("--merge", " needs the CSV files to merge");
-			break;
-		} else if (a == "--") {
-			first = i + 1;
-			break;
-		} else if (a.size() > 1 && a[0] == '-') {
-			usage("unknown option: ", a);
 		} else {
-			first = i;
-			break;
+			usage("unknown option: ", a);
 		}
+	}
+	if (merge && nnames == 0)
+		usage("--merge", " needs the CSV files to merge");
+	if (points && !each_student)
+		usage("--points-possible goes with --per-student", "");
+	if (roster.given && !merge && nnames == 0) {
+		Buf why;
+		may_see_class(why);
+		if (why.n)
+			die(why.view());
 	}
 	char name[256] = "";
 	gethostname(name, sizeof name - 1);
 	host.add(name);
 	Rows rows;
 	Seen seen;
+	rows.merged = merge;
 	if (merge) {
-		for (int i = first; i < argc; i++)
-			if (!read_csv(rows, argv[i]))
+		for (int i = 0; i < nnames; i++)
+			if (!read_csv(rows, names[i])) {
+				rows.unread++;
 				status = 1;
-	} else if (first >= argc) {
+			}
+		drop_doubles(rows);
+	} else if (nnames == 0) {
 		Buf why;
 		if (class_teacher()) {
 			read_class(rows);
@@ -347,25 +512,36 @@ int cmd_report(int argc, char **argv)
 			die(why.view());
 		}
 	}
-	for (int i = first; !merge && i < argc; i++)
-		if (!read_place(rows, seen, argv[i]))
+	for (int i = 0; !merge && i < nnames; i++)
+		if (!read_place(rows, seen, names[i]))
 			status = 1;
+	free(names);
 	if (rows.n > 1)
 		qsort(rows.r, rows.n, sizeof *rows.r, by_player);
+	roster.sort();
+	say_unread(rows, roster);
 	if (roster.given) {
-		keep_roster(rows, roster, host.view());
+		if (!keep_roster(rows, roster, host.view()))
+			status = 1;
 		qsort(rows.r, rows.n, sizeof *rows.r, by_player);
 	}
 	drop_not_begun_players(rows);
+	for (long i = 0; i < rows.n; i++) {
+		Buf why;
+		if (rows.r[i]->begun && mistake_in(why, *rows.r[i])) {
+			rows.r[i]->stuck.clear();
+			rows.r[i]->stuck.add(why.view());
+		}
+	}
 
 	bool plain = !isatty(1);
 	Buf b;
 	if (each_student) {
-		per_student(b, rows, plain);
+		per_student(b, rows, plain, points);
 	} else if (as_csv) {
 		csv(b, rows, plain);
 	} else {
-		table(b, rows);
+		table(b, rows, wide ? 0 : table_width());
 		summary(b, rows);
 	}
 	if (stdout_closed)
@@ -373,14 +549,19 @@ int cmd_report(int argc, char **argv)
 	signal(SIGPIPE, SIG_IGN);	// a reader that has read enough is no failure
 	if (!write_all(1, b.view()) && errno != EPIPE)
 		die(Buf().add("cannot write the report: ").add(strerror(errno)).view());
-	if (rows.skipped || rows.unread) {
+	if (rows.skipped || rows.unread || rows.bad_rows) {
 		Buf w;
 		if (rows.skipped)
 			w.num(rows.skipped).add(rows.skipped == 1 ? " record line could not be read and was skipped"
 			                                          : " record lines could not be read and were skipped");
-		if (rows.unread)
+		if (rows.bad_rows)
+			w.add(w.n ? "; " : "").num(rows.bad_rows).add(rows.bad_rows == 1 ? " CSV row did not fit its header and was skipped"
+			                                                                : " CSV rows did not fit their header and were skipped");
+		// Each CSV file not read was named already.
+		if (rows.unread && !rows.merged)
 			w.add(w.n ? "; " : "").num(rows.unread).add(rows.unread == 1 ? " record could not be read" : " records could not be read");
-		warn(Buf().add("the report is not whole: ").add(w.view()).view());
+		if (w.n)
+			warn(Buf().add("the report is not whole: ").add(w.view()).view());
 		status = 1;
 	}
 	return status;

@@ -1,6 +1,5 @@
 // The report's rows, gathered by report.cpp from records, CSVs of other
-// machines and a roster, and laid out by report_table.cpp and
-// report_csv.cpp.
+// machines and a roster, and laid out by table.cpp and csv.cpp.
 #pragma once
 
 #include <sys/types.h>
@@ -11,6 +10,8 @@
 struct Row {
 	Buf player, home, dir, host;	// dir as it is, not escaped
 	Buf stuck;			// why the player is stuck, in a few words
+	Buf file;			// the CSV the row was merged from
+	long uid = -1;			// whose record it is from, when one of this machine's
 	const char *witness = "";	// "class", "home" or "taken"
 	bool begun = true;		// false for a student of the roster with no game
 	Game g;
@@ -24,6 +25,8 @@ struct Rows {
 	long n = 0, cap = 0;
 	long skipped = 0;	// lines that are not the record's
 	long unread = 0;	// records or files that could not be read whole
+	long bad_rows = 0;	// rows of merged CSVs that do not fit their header
+	bool merged = false;	// from CSVs, not records
 	Rows() = default;
 	Rows(const Rows &) = delete;
 	Rows &operator=(const Rows &) = delete;
@@ -33,19 +36,22 @@ struct Rows {
 	void compact();
 };
 
-// The row of each player's furthest game, from rows sorted by player:
-// fn(first, end, best) for each player's rows [first, end).
+// The row of each player's furthest game, and of the game they played
+// last, from rows sorted by player: fn(first, end, best, now) for each
+// player's rows [first, end).
 template <class F> void each_player(const Rows &rows, F fn)
 {
 	for (long i = 0, end; i < rows.n; i = end) {
-		long best = i;
+		long best = i, now = i;
 		for (end = i + 1; end < rows.n && rows.r[end]->player.view() == rows.r[i]->player.view(); end++) {
-			const Row &a = *rows.r[end], &b = *rows.r[best];
+			const Row &a = *rows.r[end], &b = *rows.r[best], &c = *rows.r[now];
 			int da = a.begun ? a.g.ndone() : -1, db = b.begun ? b.g.ndone() : -1;
 			if (da > db || (da == db && a.g.time > b.g.time))
 				best = end;
+			if (a.begun && (!c.begun || a.g.time > c.g.time))
+				now = end;
 		}
-		fn(i, end, best);
+		fn(i, end, best, now);
 	}
 }
 
@@ -74,18 +80,27 @@ struct Roster {
 	Roster &operator=(const Roster &) = delete;
 	~Roster();
 	void add(std::string_view name);
+	bool has(std::string_view name) const;	// once sorted
+	void sort();				// and each login once
 };
 bool read_roster(Roster &roster, const char *file);
 bool read_group(Roster &roster, const char *name);
 // Only the roster's students, each of them: those with no game as not
-// begun, on host.  Rows are sorted by player.
-void keep_roster(Rows &rows, Roster &roster, std::string_view host);
+// begun, on host; false, with each said, when a login of the roster with
+// no game is no user of this machine.  Rows are sorted by player.
+bool keep_roster(Rows &rows, Roster &roster, std::string_view host);
 
-void table(Buf &b, const Rows &rows);
+// The table as wide as width allows (0: as wide as its cells), then where
+// the class stands.
+void table(Buf &b, const Rows &rows, size_t width);
 void summary(Buf &b, const Rows &rows);
 // fields are shown as a terminal can take them when plain is false.
 void csv(Buf &b, const Rows &rows, bool plain);
-void per_student(Buf &b, const Rows &rows, bool plain);
+// With points, the row of the points possible that Canvas reads.
+void per_student(Buf &b, const Rows &rows, bool plain, bool points);
 // The rows of a CSV that the report wrote, on another machine perhaps;
-// false, with why said, when file is not one.
+// false, with why said, when file is not one.  A row that does not fit
+// its header is said, counted and skipped.
 bool read_csv(Rows &rows, const char *file);
+// Each game once, however many files gave it; rows sorted by player.
+void drop_doubles(Rows &rows);

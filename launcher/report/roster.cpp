@@ -182,30 +182,59 @@ int by_login(const void *a, const void *b)
 
 }  // namespace
 
-void keep_roster(Rows &rows, Roster &roster, std::string_view host)
+void Roster::sort()
 {
-	qsort(roster.login, roster.n, sizeof(Buf), by_login);
+	qsort(login, n, sizeof(Buf), by_login);
+	long k = 0;
+	for (long i = 0; i < n; i++)
+		if (k == 0 || login[i].view() != login[k - 1].view()) {
+			if (k != i) {
+				login[k].clear();
+				login[k].add(login[i].view());
+			}
+			k++;
+		}
+	for (long i = k; i < n; i++)
+		login[i].~Buf();
+	n = k;
+}
+
+bool Roster::has(std::string_view name) const
+{
+	Buf key;
+	key.add(name);
+	return bsearch(&key, login, n, sizeof(Buf), by_login) != nullptr;
+}
+
+bool keep_roster(Rows &rows, Roster &roster, std::string_view host)
+{
+	roster.sort();
 	long games = rows.n;
+	bool all = true;
 	for (long i = 0, j = 0; i < roster.n; i++) {
 		std::string_view login = roster.login[i].view();
-		if (i > 0 && login == roster.login[i - 1].view())
-			continue;
 		while (j < games && order(rows.r[j]->player.view(), login) < 0)
 			j++;
 		if (j < games && rows.r[j]->player.view() == login)
 			continue;
+		// A login that names no one is no student who has not begun.
+		if (!user_named(roster.login[i].p)) {
+			Buf name;
+			shown(name, login);
+			warn(Buf().add(name.view()).add(" of the roster is no user of this machine, and has no game").view());
+			all = false;
+			continue;
+		}
 		Row &r = rows.add();
 		r.player.add(login);
 		r.host.add(host);
 		r.begun = false;
 	}
-	for (long i = 0; i < games; i++) {
-		Buf key;
-		key.add(rows.r[i]->player.view());
-		if (!bsearch(&key, roster.login, roster.n, sizeof(Buf), by_login))
+	for (long i = 0; i < games; i++)
+		if (!roster.has(rows.r[i]->player.view()))
 			rows.drop(i);
-	}
 	rows.compact();
+	return all;
 }
 
 void full_name(Buf &to, std::string_view login)

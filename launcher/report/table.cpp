@@ -2,6 +2,7 @@
 // class stands, step by step, drawn as bars.
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <new>
 
 #include "report/report.hpp"
@@ -67,12 +68,24 @@ std::string_view Row::on_name() const
 
 namespace {
 
-void local_time(Buf &to, time_t t)
+// The form the table takes: which columns it shows, and how much of a
+// time.
+struct Form {
+	bool hosts = false;	// the rows come from more than one machine
+	bool game = true;	// GAME: off when every game is the player's ~/pacifica
+	bool full = false;	// dates of today too
+	bool day_only = false;	// FINISHED without the time of day, but for today
+	bool shown[10] = {true, true, true, true, true, true, true, true, true, true};
+	struct tm today;
+};
+
+void local_time(Buf &to, time_t t, const Form &f, bool day_only)
 {
 	char s[32];
 	struct tm tm;
 	localtime_r(&t, &tm);
-	strftime(s, sizeof s, "%m-%d %H:%M", &tm);
+	bool today = tm.tm_year == f.today.tm_year && tm.tm_yday == f.today.tm_yday;
+	strftime(s, sizeof s, today && !f.full ? "%H:%M" : day_only ? "%m-%d" : "%m-%d %H:%M", &tm);
 	to.add(s);
 }
 
@@ -105,79 +118,133 @@ void active(Buf &to, long s)
 }
 
 // The playing directory as the teacher reads it: below the player's home
-// as ~, and on which machine when the rows come from more than one.
-void game_name(Buf &to, const Row &r, bool hosts)
+// as ~.
+void game_dir(Buf &to, const Row &r)
 {
-	Buf name;
 	std::string_view dir = r.dir.view(), home = r.home.view();
-	if (hosts)
-		name.add(r.host.view()).add(':');
+	while (home.size() > 1 && home.back() == '/')
+		home.remove_suffix(1);
 	if (!home.empty() && dir == home)
-		name.add('~');
+		to.add('~');
 	else if (!home.empty() && dir.size() > home.size() && dir.substr(0, home.size()) == home &&
 	         dir[home.size()] == '/')
-		name.add('~').add(dir.substr(home.size()));
+		to.add('~').add(dir.substr(home.size()));
 	else
-		name.add(dir);
+		to.add(dir);
+}
+
+// The game as the teacher reads it, and on which machine when the rows
+// come from more than one.
+void game_name(Buf &to, const Row &r, const Form &f)
+{
+	Buf name;
+	if (f.hosts)
+		name.add(r.host.view());
+	if (f.hosts && f.game)
+		name.add(':');
+	if (f.game)
+		game_dir(name, r);
 	shown(to, name.view());
 }
 
-}  // namespace
-
-namespace {
+bool default_game(const Row &r)
+{
+	Buf name;
+	game_dir(name, r);
+	return name.view() == "~/pacifica";
+}
 
 constexpr int ncolumns = 10;
+enum { PLAYER, GAME, STEPS, ON, WHY, RUNS, HINTS, BEGAN, FINISHED, ACTIVE };
 constexpr const char *heading[ncolumns] = {"PLAYER", "GAME", "STEPS", "ON", "WHY", "RUNS", "HINTS", "BEGAN", "FINISHED", "ACTIVE"};
 constexpr bool right[ncolumns] = {false, false, true, false, false, true, true, false, false, true};
 
 // The cells of a game's line, as a terminal can show them.
-void cells(Buf (&c)[ncolumns], const Row &r, bool hosts)
+void cells(Buf (&c)[ncolumns], const Row &r, const Form &f)
 {
 	for (Buf &cell : c)
 		cell.clear();
-	shown(c[0], r.player.view());
-	c[3].add(r.on_name());
+	shown(c[PLAYER], r.player.view());
+	c[ON].add(r.on_name());
 	if (!r.begun) {
-		c[1].add('-');
-		c[2].add("0/").num(story::nsteps);
+		if (f.hosts && !f.game)
+			shown(c[GAME], r.host.view());
+		else
+			c[GAME].add('-');
+		c[STEPS].add("0/").num(story::nsteps);
 		return;
 	}
-	game_name(c[1], r, hosts);
-	c[2].num(r.g.ndone()).add('/').num(story::nsteps).add(strcmp(r.witness, "taken") ? "" : "~");
-	shown(c[4], r.stuck.n ? r.stuck.view() : "-");
-	c[5].num(r.g.runs);
-	c[6].num(r.g.hints);
-	local_time(c[7], r.g.began);
+	game_name(c[GAME], r, f);
+	c[STEPS].num(r.g.ndone()).add('/').num(story::nsteps).add(strcmp(r.witness, "taken") ? "" : "~");
+	shown(c[WHY], r.stuck.n ? r.stuck.view() : "-");
+	c[RUNS].num(r.g.runs);
+	c[HINTS].num(r.g.hints);
+	local_time(c[BEGAN], r.g.began, f, false);
 	if (time_t t = r.finished())
-		local_time(c[8], t);
+		local_time(c[FINISHED], t, f, f.day_only);
 	else
-		c[8].add('-');
-	active(c[9], r.g.active);
+		c[FINISHED].add('-');
+	active(c[ACTIVE], r.g.active);
 }
 
 }  // namespace
 
 // Each column as wide as its widest cell, so that no name, however long,
-// puts the lines out of step.
-void table(Buf &b, const Rows &rows)
+// puts the lines out of step; the table as wide as the terminal, leaving
+// out first what says nothing, then what says least.
+void table(Buf &b, const Rows &rows, size_t most)
 {
-	bool hosts = false;
-	for (long i = 1; i < rows.n; i++)
-		hosts |= rows.r[i]->host.view() != rows.r[0]->host.view();
+	Form f;
+	time_t now = time(nullptr);
+	localtime_r(&now, &f.today);
+	f.full = most == 0;
+	bool all_default = true;
+	for (long i = 0; i < rows.n; i++) {
+		f.hosts |= rows.r[i]->host.view() != rows.r[0]->host.view();
+		all_default &= !rows.r[i]->begun || default_game(*rows.r[i]);
+	}
+	f.game = f.full || !all_default;
+	f.shown[GAME] = f.game || f.hosts;
+	const char *head[ncolumns];
+	for (int k = 0; k < ncolumns; k++)
+		head[k] = heading[k];
+	if (!f.game)
+		head[GAME] = "HOST";
 	size_t width[ncolumns];
 	Buf c[ncolumns];
-	for (int k = 0; k < ncolumns; k++)
-		width[k] = columns(heading[k]);
-	for (long i = 0; i < rows.n; i++) {
-		cells(c, *rows.r[i], hosts);
+	auto measure = [&]() {
+		size_t total = 0;
 		for (int k = 0; k < ncolumns; k++)
-			width[k] = columns(c[k].view()) > width[k] ? columns(c[k].view()) : width[k];
+			width[k] = columns(head[k]);
+		for (long i = 0; i < rows.n; i++) {
+			cells(c, *rows.r[i], f);
+			for (int k = 0; k < ncolumns; k++)
+				width[k] = columns(c[k].view()) > width[k] ? columns(c[k].view()) : width[k];
+		}
+		for (int k = 0; k < ncolumns; k++)
+			total += f.shown[k] ? width[k] + (total > 0) : 0;
+		return total;
+	};
+	// What goes while the lines are too wide, in turn.
+	for (int fit = 0; most && measure() > most && fit < 4; fit++) {
+		if (fit == 0)
+			f.shown[BEGAN] = false;
+		else if (fit == 1)
+			f.day_only = true;
+		else
+			f.shown[fit == 2 ? HINTS : RUNS] = false;
 	}
+	if (!most)
+		measure();
 	auto line = [&]() {
+		bool first = true;
 		for (int k = 0; k < ncolumns; k++) {
-			if (k)
+			if (!f.shown[k])
+				continue;
+			if (!first)
 				b.add(' ');
 			pad(b, c[k].view(), width[k], right[k]);
+			first = false;
 		}
 		while (b.n && b.p[b.n - 1] == ' ')
 			b.n--;
@@ -185,13 +252,13 @@ void table(Buf &b, const Rows &rows)
 	};
 	for (int k = 0; k < ncolumns; k++) {
 		c[k].clear();
-		c[k].add(heading[k]);
+		c[k].add(head[k]);
 	}
 	line();
 	long players = 0, games = 0, finished = 0, waiting = 0;
-	each_player(rows, [&](long, long, long best) { (rows.r[best]->begun ? players : waiting)++; });
+	each_player(rows, [&](long, long, long best, long) { (rows.r[best]->begun ? players : waiting)++; });
 	for (long i = 0; i < rows.n; i++) {
-		cells(c, *rows.r[i], hosts);
+		cells(c, *rows.r[i], f);
 		line();
 		games += rows.r[i]->begun;
 		finished += rows.r[i]->finished() != 0;
@@ -200,41 +267,60 @@ void table(Buf &b, const Rows &rows)
 	b.num(finished).add(" finished");
 	if (waiting)
 		b.add("; ").num(waiting).add(" not begun");
-	b.add('.');
+	b.add(".\n");
+	// What the report could not read, each on a line of its own, so that
+	// the closing line fits a terminal.
 	if (rows.skipped)
-		b.add("  ").num(rows.skipped).add(rows.skipped == 1 ? " record line could not be read and was skipped."
-		                                                   : " record lines could not be read and were skipped.");
+		b.num(rows.skipped).add(rows.skipped == 1 ? " record line could not be read and was skipped.\n"
+		                                         : " record lines could not be read and were skipped.\n");
+	if (rows.bad_rows)
+		b.num(rows.bad_rows).add(rows.bad_rows == 1 ? " CSV row did not fit its header and was skipped.\n"
+		                                           : " CSV rows did not fit their header and were skipped.\n");
 	if (rows.unread)
-		b.add("  ").num(rows.unread).add(rows.unread == 1 ? " record could not be read." : " records could not be read.");
-	b.add('\n');
+		b.num(rows.unread).add(rows.merged ? (rows.unread == 1 ? " CSV file could not be read.\n" : " CSV files could not be read.\n")
+		                                   : (rows.unread == 1 ? " record could not be read.\n" : " records could not be read.\n"));
 }
 
-// For each step, the players who have done it (#) and those who are on it
-// (+), each player by their furthest game, as bars of one width for the
-// whole class: the longest + is where the class is stuck.
+// For each step, the players who have done it in their furthest game
+// (DONE) and those on it in the game they played last (ON), drawn as
+// bars of one width for the whole class: # for those who have done it and
+// are past it now, + for those on it now; the longest + is where the
+// class is stuck.  A student who started over shows where they are now.
 void summary(Buf &b, const Rows &rows)
 {
 	constexpr long width = 50;
-	long done[story::nsteps + 1] = {}, on[story::nsteps + 2] = {}, players = 0;
-	each_player(rows, [&](long, long, long best) {
+	long done[story::nsteps + 1] = {}, past[story::nsteps + 1] = {}, on[story::nsteps + 2] = {}, players = 0;
+	each_player(rows, [&](long, long, long best, long now) {
 		const Row &r = *rows.r[best];
+		int at = rows.r[now]->on();
 		players++;
-		on[r.on() + 1]++;
+		on[at + 1]++;
 		for (int s = 0; r.begun && s < story::nsteps; s++)
-			done[s] += r.g.done[s] >= 0;
+			if (r.g.done[s] >= 0) {
+				done[s]++;
+				past[s] += at != s;
+			}
 		done[story::nsteps] += r.on() == story::nsteps;
+		past[story::nsteps] += r.on() == story::nsteps;
 	});
 	if (players == 0)
 		return;
-	auto bar = [&](long count, char c) {
-		long len = (count * width + players / 2) / players;
-		for (long i = len || !count ? len : 1; i > 0; i--)
-			b.add(c);
+	// Any count shows, and no bar passes the width.
+	auto bars = [&](long hashes, long pluses) {
+		auto len = [&](long count) {
+			long l = (count * width + players / 2) / players;
+			return count && l == 0 ? 1 : l;
+		};
+		long h = len(hashes), p = len(pluses);
+		if (h + p > width)
+			(h > p ? h : p) = width - (h > p ? p : h);
+		for (long i = 0; i < h + p; i++)
+			b.add(i < h ? '#' : '+');
 	};
-	auto line = [&](std::string_view name, long d, long o, bool has_done) {
+	auto line = [&](std::string_view name, long d, long hashes, long o) {
 		Buf cell;
 		pad(b, name, 10, false);
-		if (has_done)
+		if (d >= 0)
 			cell.num(d);
 		else
 			cell.add('-');
@@ -243,16 +329,15 @@ void summary(Buf &b, const Rows &rows)
 		cell.num(o);
 		pad(b, o >= 0 ? cell.view() : "", 5, true);
 		b.add("  ");
-		bar(has_done ? d : 0, '#');
-		bar(o >= 0 ? o : 0, '+');
+		bars(hashes, o >= 0 ? o : 0);
 		while (b.n && b.p[b.n - 1] == ' ')
 			b.n--;
 		b.add('\n');
 	};
 	b.add("\nSTEP       DONE   ON\n");
 	if (on[0])
-		line("not begun", 0, on[0], false);
+		line("not begun", -1, 0, on[0]);
 	for (int s = 0; s < story::nsteps; s++)
-		line(story::steps[s].name, done[s], on[s + 1], true);
-	line("finished", done[story::nsteps], -1, true);
+		line(story::steps[s].name, done[s], past[s], on[s + 1]);
+	line("finished", done[story::nsteps], past[story::nsteps], -1);
 }

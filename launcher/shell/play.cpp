@@ -3,6 +3,7 @@
 // shell, bash on the game's start-up file.
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -115,6 +116,77 @@ bool has_entries()
 	if (d)
 		closedir(d);
 	return any;
+}
+
+// Whether the working directory holds what only a game of pacifica's
+// leaves: Jean or the Grob, known by what they say, where the steps put
+// them; the alert; the stronghold.  Its record may have been cleared for
+// a new term.
+bool holds_game_files()
+{
+	auto says = [](std::string_view name, std::string_view text) {
+		int fd = openat(AT_FDCWD, Buf().add(name).p, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+		struct stat st;
+		char b[256];
+		ssize_t got = fd >= 0 && fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? read(fd, b, sizeof b) : -1;
+		if (fd >= 0)
+			close(fd);
+		std::string_view s(b, got > 0 ? got : 0);
+		return s.size() > text.size() && s.substr(0, s.find('\n')) == text;
+	};
+	struct stat st;
+	std::string_view stronghold = story::stronghold.substr(0, story::stronghold.find('/', story::stronghold.find('/') + 1));
+	bool any = fstatat(AT_FDCWD, Buf().add(story::alert).p, &st, AT_SYMLINK_NOFOLLOW) == 0 ||
+	           (fstatat(AT_FDCWD, Buf().add(stronghold).p, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode));
+	for (const story::Want &w : story::wants)
+		any |= says(w.path, w.prop) || says(w.path.substr(w.path.rfind('/') + 1), w.prop);
+	return any;
+}
+
+// Whether the working directory is the player's home, which is never set
+// aside.
+bool is_home()
+{
+	struct stat here, home;
+	const char *h = getenv("HOME");
+	if (stat(".", &here) != 0)
+		return true;
+	if (h && h[0] == '/' && stat(h, &home) == 0 && home.st_dev == here.st_dev && home.st_ino == here.st_ino)
+		return true;
+	struct passwd *pw = getpwuid(getuid());
+	return pw && pw->pw_dir && stat(pw->pw_dir, &home) == 0 && home.st_dev == here.st_dev && home.st_ino == here.st_ino;
+}
+
+// The name a game in dir is set aside under: dir.1, or the first of
+// dir.2, ... that is free.
+void aside_name(Buf &aside, const char *dir)
+{
+	struct stat st;
+	for (int n = 1;; n++) {
+		aside.clear();
+		aside.add(dir).add('.').num(n);
+		if (lstat(aside.p, &st) != 0)
+			break;
+	}
+}
+
+// A game the record does not know, its record cleared perhaps: set
+// aside, never played on nor deleted.
+bool unknown_game()
+{
+	struct stat here;
+	return has_entries() && holds_game_files() && stat(".", &here) == 0 && here.st_uid == geteuid() && !is_home();
+}
+
+[[noreturn]] void refuse_unknown(const char *cwd, std::string_view name)
+{
+	Buf again, aside, said;
+	back_command(again, cwd);
+	aside_name(aside, cwd);
+	said.add(" holds a game that the record does not know; 'pacifica --new").add(again.view().substr(8));
+	said.add("' sets it aside as ");
+	shown(said, aside.view());
+	refuse("", name, said.add(", deleting nothing, and begins a new one").view());
 }
 
 // The welcome, in one write; on a terminal its long lines are broken at
@@ -280,9 +352,12 @@ int cmd_play(int argc, char **argv)
 	// Asked before the record's lock is taken, as the answer may be long
 	// in coming; decided again under it.
 	bool known = find_dir(escaped.view(), g);
-	if (has_entries() && !known)
+	bool unknown = !known && unknown_game();
+	if (has_entries() && !known && !unknown)
 		refuse("", shown_name.view(), " is not empty and holds no game of pacifica's; give a new or empty directory");
-	if (new_game_wanted && known && !yes) {
+	if (unknown && !new_game_wanted)
+		refuse_unknown(cwd, shown_name.view());
+	if (new_game_wanted && (known || unknown) && !yes) {
 		if (!isatty(0))
 			refuse("the game in ", cwd, " is set aside only when asked: add --yes");
 		if (!yesno(Buf().add("Set the game in ").add(game.view()).add(" aside and begin a new one?").view()))
@@ -313,21 +388,20 @@ int cmd_play(int argc, char **argv)
 		if (chdir(cwd) != 0 && (mkdir(cwd, 0777) != 0 || chdir(cwd) != 0))
 			refuse("cannot enter ", cwd, "");
 		known = find_dir(escaped.view(), g);
-		if (has_entries() && !known)
+		unknown = !known && unknown_game();
+		if (has_entries() && !known && !unknown)
 			refuse("", shown_name.view(), " is not empty and holds no game of pacifica's; give a new or empty directory");
-		if (new_game_wanted && known) {
+		if (unknown && !new_game_wanted)
+			refuse_unknown(cwd, shown_name.view());
+		if (new_game_wanted && (known || unknown)) {
 			Buf aside;
-			for (int n = 1;; n++) {
-				aside.clear();
-				aside.add(cwd).add('.').num(n);
-				if (lstat(aside.p, &st) != 0)
-					break;
-			}
+			aside_name(aside, cwd);
 			if (chdir("/") != 0 || renameat2(AT_FDCWD, cwd, AT_FDCWD, aside.p, RENAME_NOREPLACE) != 0)
 				refuse("cannot set the game in ", cwd, " aside");
 			Buf esc_aside, shown_aside;
 			escape(esc_aside, aside.view());
-			apply_and_write(g, "aside", esc_aside.view(), escaped.view());
+			if (known)
+				apply_and_write(g, "aside", esc_aside.view(), escaped.view());
 			shown(shown_aside, aside.view());
 			show(1, Buf().add("The game in ").add(game.view()).add(" is set aside in ").add(shown_aside.view()).add(".\n").view());
 			if (mkdir(cwd, 0777) != 0 && errno != EEXIST)

@@ -11,8 +11,9 @@
 constexpr std::string_view usage_text =
     "usage: pacifica [--no-hints] [DIR]\n"
     "       pacifica --new [--yes] [--no-hints] [DIR]\n"
-    "       pacifica --report [--csv [--per-student]] [--class GROUP]\n"
-    "                         [--roster FILE] [PLACE... | --merge CSV...]\n"
+    "       pacifica --report [--wide | --csv [--per-student [--points-possible]]]\n"
+    "                         [--class GROUP] [--roster FILE]\n"
+    "                         [PLACE... | --merge CSV...]\n"
     "       pacifica --walkthrough | --help | --version\n";
 
 // What a verb of the game shell says in a shell whose game is not in the

@@ -15,32 +15,39 @@ at_raze="$at_bridge; confirm_shellwatch_message towards"
 at_celebrate="$at_raze; rm -r yklim_yaw; raze"
 at_retribute="$at_celebrate; celebrate; mkdir jail; mv .grob jail/; celebrate"
 
-# situation COMMANDS OPENING LINES: after COMMANDS, the first hint begins
-# with OPENING, the second is the command lines LINES (separated by "|"),
-# the third the same lines, each with what it does; no line is wider than
-# 79 columns; and the command lines, followed, change the last answer or
-# the step.
+# situation COMMANDS OPENING LINES [stays]: after COMMANDS, the first hint
+# begins with OPENING; the second is the command lines LINES (separated by
+# "|"), each on a line of its own, indented; the third the same lines,
+# each after what it does; no line is wider than 79 columns; and the
+# second hint's lines, typed one by one as they stand, each succeed, and
+# together change the last answer or the step.
 situation() {
 	play=$top/s$((++n))
 	game "$play" <<-EOF
 		$1
 		echo "@@ \$(\$PACIFICA_RECORDER view last)"; hint; echo @@; hint >$T/lines; cat $T/lines; echo @@; hint
-		sed -n 's/^\\$ //p' $T/lines >$T/commands; . $T/commands >/dev/null 2>&1; echo "@@ \$(\$PACIFICA_RECORDER view last)"
+		${4:+#} while IFS= read -r line <&3; do eval "\$line" >/dev/null 2>&1 </dev/null; echo "\$? \$line" >>$T/typed; done 3<$T/lines
+		echo "@@ \$(\$PACIFICA_RECORDER view last)"
 	EOF
+	local before after want
+	want=$(tr '|' '\n' <<<"$3" | sed 's/^/    /')$'\n'
 	sed -n '/^@@ /,$p' "$T/out" | sed '$d' >"$T/hints"
-	local before after
 	before=$(grep '^@@ ' "$T/hints" | head -n 1) after=$(grep '^@@ ' "$T/hints" | tail -n 1)
 	awk '/^@@/ { n++; next } n == 1' "$T/hints" | tr '\n' ' ' | grep -qF -- "$2" ||
 		{ echo "after '$1': the first hint does not begin '$2'" >&2; cat "$T/hints" >&2; return 1; }
-	awk '/^@@/ { n++; next } n == 2' "$T/hints" | same_bytes /dev/stdin "$(tr '|' '\n' <<<"$3" | sed 's/^/$ /')"$'\n'
+	awk '/^@@/ { n++; next } n == 2' "$T/hints" | same_bytes /dev/stdin "$want"
 	awk '/^@@/ { n++; next } n == 3' "$T/hints" >"$T/explained"
-	grep -v '^    [^ ]' "$T/explained" | same_bytes /dev/stdin "$(tr '|' '\n' <<<"$3" | sed 's/^/$ /')"$'\n'
-	awk 'NR % 2 == 0' "$T/explained" | grep -qv '^    [^ ]' && { echo "after '$1': a line is not explained" >&2; return 1; }
+	grep '^    ' "$T/explained" | same_bytes /dev/stdin "$want"
+	awk '/^    / { if (!said) bad = 1; said = 0; next } /:$/ { said = 1 } END { exit bad }' "$T/explained" ||
+		{ echo "after '$1': a line is not explained" >&2; cat "$T/explained" >&2; return 1; }
 	[ "$(grep -v '^@@' "$T/hints" | awk 'length > 79' | wc -l)" = 0 ]
-	[ "$before" != "$after" ] || [ "${4-}" = stays ] || { echo "after '$1', the hint's commands changed nothing: $after" >&2; return 1; }
+	[ "${4-}" = stays ] && return
+	grep -v '^0 ' "$T/typed" && { echo "after '$1', a line of the hint failed" >&2; return 1; }
+	[ "$before" != "$after" ] || { echo "after '$1', the hint's commands changed nothing: $after" >&2; return 1; }
+	rm "$T/typed"
 }
 
-@test "every situation has a hint that fits, grows, and works" {
+@test "every situation has a hint that fits, grows, and works, line by line" {
 	situation '' 'prologue begins the story' 'prologue'
 	situation 'mkdir Jean; prologue' 'Jean is a directory here' 'mv Jean Jean.old|prologue'
 	situation "$at_resettle" 'Jean lives in a directory called Pacifica' 'mkdir Pacifica|mv Jean Pacifica/|resettle'
@@ -50,7 +57,19 @@ situation() {
 		'Pacifica/Jean is not the Jean that prologue wrote' 'prologue|mv Jean Pacifica/|resettle'
 	situation "$at_resettle; rm Jean; resettle" 'Jean is nowhere to be found' 'prologue|mkdir -p Pacifica|mv Jean Pacifica/|resettle'
 	situation "$at_resettle; mkdir Pacifica; mv Jean Pacifica/" 'Everything looks in place: run resettle' 'resettle'
-	situation "$at_resettle; cd /" "your game is in $top/s$((n + 1)): cd followed by that path" "cd $top/s$((n + 1))|resettle"
+	situation "$at_resettle; cd /" "your game is in $top/s$((n + 1)): cd followed by that path" "cd $top/s$((n + 1))|mkdir Pacifica|mv Jean Pacifica/|resettle"
+	situation "$at_resettle; touch Pacifica; resettle" 'Pacifica is a file, not a directory, so nothing can go into it' \
+		'mv Pacifica Pacifica.old|mkdir Pacifica|mv Jean Pacifica/|resettle'
+	situation "$at_resettle; touch Pacifica Pacifica.old; resettle" 'Pacifica is a file' \
+		'mv Pacifica Pacifica.old2|mkdir Pacifica|mv Jean Pacifica/|resettle'
+	situation "$at_resettle; ln -s nowhere Pacifica; rm Jean; resettle" 'Pacifica is a symbolic link, not a directory' \
+		'mv Pacifica Pacifica.old|prologue|mkdir -p Pacifica|mv Jean Pacifica/|resettle'
+	situation "$at_resettle; cp Jean Pacifica; resettle" 'Pacifica is not a directory but a file: Jean under that name' \
+		'mv Pacifica Jean|mkdir Pacifica|mv Jean Pacifica/|resettle'
+	situation "$at_resettle; mkdir -p Pacifica/Jean; resettle" 'Pacifica/Jean is a directory, where Jean must be a file' \
+		'mv Pacifica/Jean Pacifica/Jean.old|mv Jean Pacifica/|resettle'
+	situation "$at_resettle; mkdir -- -Pacifica; mv Jean -- -Pacifica/; resettle" "You made '-Pacifica'; Jean's home is Pacifica, with no - before it" \
+		'mv ./-Pacifica Pacifica|resettle'
 	situation "$at_duplicate" 'Jean is home, but there is no copy of him' 'mkdir -p Pacifica_Copy|cp Pacifica/Jean Pacifica_Copy/|duplicate'
 	situation "$at_duplicate; mkdir Pacifica_Copy; ln -s ../Pacifica/Jean Pacifica_Copy/Jean; duplicate" \
 		'Pacifica_Copy/Jean is a symbolic link' 'ls -l Pacifica_Copy|rm Pacifica_Copy/Jean|cp Pacifica/Jean Pacifica_Copy/|duplicate'
@@ -62,20 +81,37 @@ situation() {
 		'There is a copy in Pacifica_Copy, but Jean himself is missing' 'mkdir -p Pacifica|cp Pacifica_Copy/Jean Pacifica/|duplicate'
 	situation "$at_duplicate; rm -r Pacifica; duplicate" 'duplicate finds neither Pacifica/Jean nor Pacifica_Copy/Jean' \
 		'mkdir -p Pacifica Pacifica_Copy|prologue|mv Jean Pacifica/|cp Pacifica/Jean Pacifica_Copy/|duplicate'
+	situation "$at_duplicate; mv Pacifica Pacifica_Copy; duplicate; cp Pacifica_Copy/Jean Pacifica; duplicate" \
+		'Pacifica is not a directory but a file: Jean under that name' 'mv Pacifica Jean|mkdir Pacifica|mv Jean Pacifica/|duplicate'
+	situation "$at_duplicate; touch Pacifica_Copy; duplicate" 'Pacifica_Copy is a file, not a directory' \
+		'mv Pacifica_Copy Pacifica_Copy.old|mkdir -p Pacifica_Copy|cp Pacifica/Jean Pacifica_Copy/|duplicate'
+	situation "$at_duplicate; touch Pacifica_Copy; mv Pacifica/Jean .; rm -r Pacifica; touch Pacifica; duplicate" 'Pacifica is a file' \
+		'mv Pacifica Pacifica.old|mv Pacifica_Copy Pacifica_Copy.old|mkdir -p Pacifica Pacifica_Copy|prologue|mv Jean Pacifica/|cp Pacifica/Jean Pacifica_Copy/|duplicate'
+	situation "$at_duplicate; mkdir -p Pacifica_Copy/Jean; duplicate" 'Pacifica_Copy/Jean is a directory, where Jean' \
+		'mv Pacifica_Copy/Jean Pacifica_Copy/Jean.old|mkdir -p Pacifica_Copy|cp Pacifica/Jean Pacifica_Copy/|duplicate'
+	situation "$at_duplicate; mkdir Pacifica_Copy; mv Pacifica Pacifica_Copy/; duplicate" 'You made Pacifica inside Pacifica_Copy' \
+		'mv Pacifica_Copy/Pacifica .|cp Pacifica/Jean Pacifica_Copy/|duplicate'
 	situation "$at_bridge" 'An alert file with a garbled name has arrived' "ls|cat $alert_name|confirm_shellwatch_message towards"
 	situation "$at_bridge; confirm_shellwatch_message the" 'confirm_shellwatch_message wants one word, the 10th' "cat $alert_name|confirm_shellwatch_message towards"
 	situation "$at_bridge; rm $alert_name" 'The alert file is gone; duplicate writes it again' "duplicate|cat $alert_name|confirm_shellwatch_message towards"
 	situation "$at_bridge; raze" 'raze found no stronghold, because none stands here yet' "cat $alert_name|confirm_shellwatch_message towards"
 	situation "$at_raze; raze" 'The stronghold is a tree of directories' 'rm -r yklim_yaw|raze'
+	situation "$at_raze; cd yklim_yaw; rm -r atled_tnardauq; raze" "your game is in $top/s$((n + 1)): cd followed" "cd $top/s$((n + 1))|raze"
+	situation "$at_duplicate; cd ..; rm -r s$((n + 1))" "Your playing directory, $top/s$((n + 1)), is gone" \
+		"mkdir -p $top/s$((n + 1))|cd $top/s$((n + 1))|mkdir -p Pacifica Pacifica_Copy|prologue|mv Jean Pacifica/|cp Pacifica/Jean Pacifica_Copy/|duplicate"
 	situation "$at_celebrate" 'celebrate hides a Grob in a file whose name begins with a dot' 'celebrate|ls -a|mkdir jail|mv .grob jail/|celebrate'
 	situation "$at_celebrate; celebrate" 'The Grob hides in .grob, a hidden file: ls -a shows it. mkdir' 'ls -a|mkdir jail|mv .grob jail/|celebrate'
 	situation "$at_celebrate; celebrate; mkdir jail; celebrate" 'The Grob hides in .grob, a hidden file that ls -a shows' 'ls -a|mv .grob jail/|celebrate'
 	situation "$at_celebrate; celebrate; mkdir jail; cp .grob jail/; celebrate" 'The Grob was copied into the jail, not moved' 'ls -a . jail|rm .grob|celebrate'
-	situation "$at_celebrate; celebrate; touch jail; celebrate" 'jail is a file, not a directory' 'rm jail|mkdir jail|celebrate|mv .grob jail/|celebrate'
+	situation "$at_celebrate; celebrate; touch jail; celebrate" 'jail is a file, not a directory' 'mv jail jail.old|ls -a|mkdir jail|mv .grob jail/|celebrate'
+	situation "$at_celebrate; celebrate; mv .grob jail; celebrate" 'jail is not a directory but a file: the Grob under that name' \
+		'mv jail .grob|mkdir jail|mv .grob jail/|celebrate'
+	situation "$at_celebrate; celebrate; mkdir jail; mv .grob jail/grob; celebrate" 'The Grob is in jail as grob' \
+		'mv jail/grob jail/.grob|rm .grob|celebrate'
 	situation "$at_celebrate; celebrate; mkdir jail; echo x >jail/.grob; rm .grob; celebrate" \
 		'The file in jail/.grob is not the Grob that celebrate hid' 'rm -r jail/.grob|celebrate|mv .grob jail/|celebrate'
 	situation "$at_celebrate; celebrate; mkdir -p jail/.grob; rm .grob; celebrate" \
-		'The file in jail/.grob is not the Grob that celebrate hid' 'rm -r jail/.grob|celebrate|mv .grob jail/|celebrate'
+		'jail/.grob is a directory, where the Grob must be a file' 'mv jail/.grob jail/.grob.old|celebrate|ls -a|mv .grob jail/|celebrate'
 	situation "$at_celebrate; celebrate; mkdir jail; echo x >jail/.grob; rm .grob; celebrate; rm jail/.grob; celebrate" \
 		'celebrate hid the Grob here again without a word' 'ls -a|mv .grob jail/|celebrate'
 	situation "$at_celebrate; celebrate; mkdir jail; rm .grob" 'The Grob is nowhere to be found' 'celebrate|ls -a|mv .grob jail/|celebrate'
@@ -88,6 +124,11 @@ situation() {
 		'celebrate|mkdir -p indefinite_detention_center|mv .grob indefinite_detention_center/|retribute'
 	situation "$at_retribute; mv jail indefinite_detention_center; echo x >indefinite_detention_center/.grob; retribute" \
 		'indefinite_detention_center/.grob is not the Grob' 'rm -r indefinite_detention_center/.grob|celebrate|mv .grob indefinite_detention_center/|retribute'
+	situation "$at_retribute; touch indefinite_detention_center; retribute" 'indefinite_detention_center is a file, not a directory' \
+		'mv indefinite_detention_center indefinite_detention_center.old|mv jail indefinite_detention_center|retribute'
+	situation "$at_retribute; mv jail/.grob indefinite_detention_center; retribute" \
+		'indefinite_detention_center is not a directory but a file: the Grob' \
+		'mv indefinite_detention_center .grob|mv jail indefinite_detention_center|mv .grob indefinite_detention_center/|retribute'
 	situation "$at_retribute; mv jail indefinite_detention_center; retribute" 'The game is finished' 'exit|pacifica --new' stays
 }
 
@@ -121,6 +162,7 @@ mistakes=(
 	"at_celebrate|celebrate; mkdir jial; mv .grob jial/; celebrate|You made jial; the jail is jail|retribute"
 	"at_celebrate|celebrate; mkdir jail; mv .grob jail/grob; celebrate|The Grob is in jail as grob; the name must be .grob, beginning with a dot|retribute"
 	"at_celebrate|celebrate; mv .grob jail; celebrate|jail is not a directory but a file|retribute"
+	"at_resettle|mkdir -- -Pacifica; mv Jean -- -Pacifica; resettle|You made '-Pacifica'; Jean's home is Pacifica|duplicate"
 	"at_retribute|mv jail indefinite_detention_centre; retribute|You made indefinite_detention_centre|finished"
 	"at_retribute|mv jail Indefinite_Detention_Center; retribute|You made Indefinite_Detention_Center; the detention center is indefinite_detention_center, all in small letters|finished"
 	"at_retribute|mkdir indefinite_detention_center; mv jail indefinite_detention_center/; retribute|The Grob is in indefinite_detention_center/jail, one level too deep|finished"
@@ -134,7 +176,7 @@ mistakes=(
 		(cd "$top" && ${who:+as_player} env -u XDG_STATE_HOME -u PACIFICA_GAME HOME="$home" "$PACIFICA" "$play" >"$o/out" 2>&1) <<-EOF
 			${step:+${!step};} $mistake
 			find . | sort >$o/before; hint >$o/first; hint >$o/second
-			sed -n 's/^\$ //p' $o/second >$o/commands; . $o/commands >/dev/null 2>&1
+			sed -n 's/^    //p' $o/second >$o/commands; . $o/commands >/dev/null 2>&1
 			find . | sort >$o/after; \$PACIFICA_RECORDER view >$o/view
 		EOF
 		tr '\n' ' ' <"$o/first" | grep -qF -- "$named" && [ "$(cat "$o/view")" = "$next" ] ||
@@ -144,6 +186,7 @@ mistakes=(
 		while IFS= read -r line; do
 			eval "words=($line)"; [[ ${words[0]} != mv && ${words[0]} != rm ]] || moved+=("${words[@]#-r}")
 		done <"$o/commands"
+		moved=("${moved[@]#./}")
 		while IFS= read -r gone; do
 			p=${gone#./}
 			until printf '%s\n' "${moved[@]}" | grep -qxF -- "$p"; do
@@ -156,7 +199,7 @@ mistakes=(
 
 @test "a new game played by hints alone comes to its end" {
 	game "$play" <<-EOF
-		for i in \$(seq 30); do [ "\$(\$PACIFICA_RECORDER view)" = finished ] && break; hint >/dev/null; hint >$T/lines; sed -n 's/^\\$ //p' $T/lines >$T/commands; . $T/commands; done
+		for i in \$(seq 30); do [ "\$(\$PACIFICA_RECORDER view)" = finished ] && break; hint >/dev/null; hint >$T/lines; . $T/lines; done
 		echo "end \$(\$PACIFICA_RECORDER view) after \$i"
 	EOF
 	grep -qx 'end finished after 8' "$T/out"
@@ -183,6 +226,6 @@ mistakes=(
 		mkdir Pacifica; mv Jean Pacifica/jean; resettle; hint; hint
 	EOF
 	grep -qx 'Jean is in Pacifica as jean; the name must be Jean, with a capital J. To mend' "$T/out"
-	grep -qx '$ mv Pacifica/jean Pacifica/Jean' "$T/out"
+	grep -qx '    mv Pacifica/jean Pacifica/Jean' "$T/out"
 	chmod 755 "$play/shut"
 }

@@ -21,9 +21,12 @@ welcome() {
 	printf 'Welcome to Pacifica, a story played with the commands of your shell.\n'
 	printf 'Your playing directory is %s.\n\n%s\n' "$1" "$(steps_map 0)"
 	printf "'steps' shows them again, 'hint' helps when you are stuck, 'help' lists the\n"
-	printf "game's commands and 'exit' leaves; '%s' comes back later.\nType 'prologue' to begin.\n" "$2"
+	printf "game's commands and 'exit' leaves; %s\nType 'prologue' to begin.\n" "$(back "$2" 'comes back later')"
 }
-leaving() { printf "Your game is kept in %s; '%s' goes on from there.\n" "$1" "$2"; }
+# back COMMAND WHAT: a command that goes on with the game, as a sentence
+# tells it: a word in quotes, or else on a line of its own.
+back() { if [[ $1 == *' '* ]]; then printf 'this %s:\n    %s' "$2" "$1"; else printf "'%s' %s." "$1" "$2"; fi; }
+leaving() { printf "Your game is kept in %s; %s\n" "$1" "$(back "$2" 'goes on from there')"; }
 
 @test "a new directory gets a new game, in the journal" {
 	game "$top/new" <<<prologue
@@ -50,24 +53,27 @@ leaving() { printf "Your game is kept in %s; '%s' goes on from there.\n" "$1" "$
 	[ "$status" = 0 ]; grep -qF 'Jean is concerned' "$T/out"
 	game "$play" <<<"$(tail -n +4 <<<"$whole_game")"
 	[ "$status" = 0 ]
-	head -n 16 "$T/out" >"$T/welcome"
+	head -n 18 "$T/out" >"$T/welcome"
 	same_bytes "$T/welcome" "Welcome back to Pacifica.  Your game is in $play, as you left it.
 2 of 7 steps done.
 Next: when Jean is backed up in Pacifica_Copy, run duplicate.
 
 $(steps_map 2)
 'steps' shows them again, 'hint' helps when you are stuck, 'help' lists the
-game's commands and 'exit' leaves; 'pacifica $play' comes back later.
-To start over: pacifica --new $play"$'\n'
+game's commands and 'exit' leaves; this comes back later:
+    pacifica $play
+To start over, leave and type:
+    pacifica --new $play"$'\n'
 	sed -n '/^URGENT/,$p' "$T/out" >"$T/story"
-	same_bytes "$T/story" "$urgent_alert$bridge$victory$openings$jailed$justice"$'Your finished game is kept in '"$play; 'pacifica --new $play' starts a new one."$'\n'
+	same_bytes "$T/story" "$urgent_alert$bridge$victory$openings$jailed$justice"$'Your finished game is kept in '"$play; this starts a new one:
+    pacifica --new $play"$'\n'
 	grep '^Next:' "$T/said" >"$T/next"
 	same_bytes "$T/next" $'Next: find and read the alert file; confirm it with confirm_shellwatch_message.
 Next: when the stronghold is deleted, run raze.
 Next: run celebrate; when the Grob it hides is in a jail, run it again.
 Next: when the jail is an indefinite_detention_center, run retribute.\n'
 	grep -qx 'The game is finished: all 7 steps are done, in less than a minute of play. To' "$T/said"
-	grep -qx "play again, leave and type: pacifica --new $play" "$T/said"
+	grep -qx "play again, leave and type:" "$T/said"; grep -qx "    pacifica --new $play" "$T/said"
 	events | cut -f 2- | sed 1d | tr '\t\n' ' ,' | grep -qx 'prologue briefing,resettle home,left,resumed,duplicate alert,bridge,raze victory,celebrate planted,celebrate jailed,retribute done,left,'
 	game "$play" </dev/null
 	head -n 1 "$T/out" | grep -qx "Welcome back to Pacifica.  Your game in $play is finished."
@@ -96,7 +102,7 @@ Next: when the jail is an indefinite_detention_center, run retribute.\n'
 	mkdir "$top/elsewhere"
 	game "$play" <<<"cd $top/elsewhere; prologue; raze; cd $play; steps"
 	[ -f "$top/elsewhere/Jean" ]; [ ! -e "$play/Jean" ]
-	[ "$(tr '\n' ' ' <"$T/said")" = "prologue judged the directory it ran in, $top/elsewhere, not your playing directory, so the game does not count this run. Your game is in $play: cd $play goes there. " ]
+	[ "$(tr '\n' ' ' <"$T/said")" = "prologue judged the directory it ran in, $top/elsewhere, not your playing directory, so the game does not count this run. Your game is in $play; this goes there:     cd $play " ]
 	[ "$(awk 'length > 79' "$T/said")" = '' ]
 	same_bytes <(events | cut -f 2) $'begun\noutside\noutside\nleft\n'
 	grep -qxF '  > prologue    begins it: Jean, a file, is a long way from home' "$T/out"
@@ -326,7 +332,7 @@ close_game() { exec 7>&-; wait "$open_pid" || :; rm -f "$T/in"; }
 	game --new --yes "$play" </dev/null
 	type_in "mkdir Pacifica; mv Jean Pacifica/; resettle" "cd $play; prologue"
 	close_game
-	tr '\n' ' ' <"$T/open.err" | grep -qF "prologue judged the directory it ran in, $play, not your playing directory, so the game does not count this run. Your game is in $play.1: cd $play.1 goes there."
+	tr '\n' ' ' <"$T/open.err" | grep -qF "prologue judged the directory it ran in, $play, not your playing directory, so the game does not count this run. Your game is in $play.1; this goes there:     cd $play.1 "
 	same_bytes <(events | grep -v '	left$') "$play"$'\tbegun\n'"$play"$'\tprologue\tbriefing\n'"$play"$'\tresumed\n'"$play.1"$'\taside\t'"$play"$'\n'"$play"$'\tbegun\n'"$play.1"$'\tresettle\thome\n'"$play.1"$'\toutside\tprologue\n'
 	game "$play.1" </dev/null; grep -qx '2 of 7 steps done.' "$T/out"
 }

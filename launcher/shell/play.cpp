@@ -135,11 +135,11 @@ void welcome(const Game &g, std::string_view game, std::string_view back, bool f
 	b.add('\n');
 	steps_map(b, g);
 	b.add("'steps' shows them again, 'hint' helps when you are stuck, 'help' lists the\n");
-	b.add("game's commands and 'exit' leaves; '").add(back).add("' comes back later.\n");
+	command_said(b.add("game's commands and 'exit' leaves;"), " this comes back later", back, "comes back later.");
 	if (fresh)
 		b.add("Type 'prologue' to begin.\n");
 	else
-		b.add("To start over: pacifica --new").add(back.substr(8)).add('\n');
+		b.add("To start over, leave and type:\n    pacifica --new").add(back.substr(8)).add('\n');
 	show(1, b.view());
 }
 

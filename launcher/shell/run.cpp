@@ -177,16 +177,25 @@ int cmd_run(int argc, char **argv)
 		record_event(record, g.number, "outside", program, now);
 		char cwd[4096];
 		if (first) {
-			Buf b, dir;
-			b.add(program).add(" judged the directory it ran in, ");
-			shown(b, getcwd(cwd, sizeof cwd) ? cwd : ".");
+			Buf b, dir, path;
+			unescape(path, g.dir.view());
+			struct stat st;
+			bool gone = stat(path.p, &st) != 0;
+			b.add(program);
+			if (getcwd(cwd, sizeof cwd))
+				shown(b.add(" judged the directory it ran in, "), cwd);
+			else
+				b.add(" ran in a directory that was deleted");
 			b.add(", not your playing directory, so the game does not count this run. Your game is in ");
 			shown_dir(dir, g);
-			b.add(dir.view()).add(": cd ");
-			Buf path;
-			unescape(path, g.dir.view());
-			quoted(b, path.view());
-			b.add(" goes there.");
+			b.add(dir.view());
+			if (gone) {
+				b.add(", which is gone too; these make it again and go there:\n    mkdir -p ");
+				quoted(b, path.view());
+			} else {
+				b.add("; this goes there:");
+			}
+			quoted(b.add("\n    cd "), path.view());
 			tell(b.view());
 		}
 	} else if (run_answer = answer, record_event(record, g.number, program, key, g, {}, nudge_if_stuck)) {

@@ -75,6 +75,14 @@ void back_command(Buf &to, std::string_view dir)
 	quoted(to, dir);
 }
 
+void command_said(Buf &to, std::string_view before, std::string_view command, std::string_view after)
+{
+	if (command.find(' ') == command.npos)
+		to.add(" '").add(command).add("' ").add(after).add('\n');
+	else
+		to.add(before).add(":\n    ").add(command).add('\n');
+}
+
 void next_line(const Game &g)
 {
 	int on = g.on();
@@ -87,8 +95,7 @@ void next_line(const Game &g)
 	back_command(back, dir.view());
 	b.add("The game is finished: all ").num(g.ndone()).add(" steps are done, in ");
 	duration(b, g.active);
-	b.add(" of play. To play again, leave and type: pacifica --new");
-	b.add(back.view().substr(8));
+	b.add(" of play. To play again, leave and type:\n    pacifica --new").add(back.view().substr(8));
 	tell(b.view());
 }
 
@@ -174,9 +181,9 @@ int cmd_leave()
 	b.add(g.on() == story::nsteps ? "Your finished game is kept in " : "Your game is kept in ");
 	shown(b, dir.view());
 	if (g.on() == story::nsteps)
-		b.add("; 'pacifica --new").add(back.view().substr(8)).add("' starts a new one.\n");
+		command_said(b.add(';'), " this starts a new one", Buf().add("pacifica --new").add(back.view().substr(8)).view(), "");
 	else
-		b.add("; '").add(back.view()).add("' goes on from there.\n");
+		command_said(b.add(';'), " this goes on from there", back.view(), "goes on from there.");
 	show(1, b.view());
 	return 0;
 }

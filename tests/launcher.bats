@@ -121,11 +121,15 @@ Next: when the jail is an indefinite_detention_center, run retribute.\n'
 	events | cut -f 2- | sed -n 2p | grep -qx $'raze\tvictory'
 }
 
+# The commands that bring a game to the bridge.
+at_bridge=$(head -n 5 <<<"$whole_game")
+
 @test "the bridge wants the alert's 10th word" {
 	while IFS='|' read -r words said; do
-		game "$play" <<<"confirm_shellwatch_message $words; echo \"status \$?\""
-		grep -qx 'status 1' "$T/out"; [ -z "$(ls -A "$play")" ]
-		same_bytes "$T/said" "confirm_shellwatch_message: ${said//\\n/$'\n'}"$'\n'
+		rm -rf "$play"
+		game "$play" <<<"$at_bridge"$'\n'"confirm_shellwatch_message $words; echo \"status \$?\""
+		grep -qx 'status 1' "$T/out"; [ ! -e "$play/yklim_yaw" ]
+		grep -v '^Next: ' "$T/said" | same_bytes /dev/stdin "confirm_shellwatch_message: ${said//\\n/$'\n'}"$'\n'
 	done <<-'EOF'
 		|give it a word: the 10th of the alert's message
 		toward|"toward": not the 10th word of the alert's message
@@ -137,25 +141,40 @@ Next: when the jail is an indefinite_detention_center, run retribute.\n'
 }
 
 @test "the bridge builds exactly the stronghold, once a game, then says what comes next" {
-	game "$play" <<<$'confirm_shellwatch_message towards\nconfirm_shellwatch_message towards\nrm -r yklim_yaw\nmkdir Pacifica\nconfirm_shellwatch_message towards\nraze'
+	game "$play" <<<"$at_bridge"$'\nconfirm_shellwatch_message towards\nconfirm_shellwatch_message towards\nrm -r yklim_yaw\nconfirm_shellwatch_message towards\nraze'
 	sed -n '/^Message confirmed/,/^Hooray/p' "$T/out" >"$T/story"
 	same_bytes "$T/story" "$bridge"$'The Grob stronghold still stands in your playing directory, starting at\nyklim_yaw.\n'"$rebuilt$victory"
-	# The steps before the bridge are not done: prologue is the next.
-	same_bytes "$T/said" $'Next: run prologue to begin.\nNext: run prologue to begin.\n'
-	same_bytes <(listing "$play") $'./Pacifica\n'
+	grep '^Next:' "$T/said" | tail -n 2 | same_bytes /dev/stdin $'Next: when the stronghold is deleted, run raze.
+Next: run celebrate; when the Grob it hides is in a jail, run it again.\n'
+	[ ! -e "$play/yklim_yaw" ]
 	game "$play" <<<'confirm_shellwatch_message towards'; grep -qxF "${rebuilt%%$'\n'*}" "$T/out"
+}
+
+@test "before duplicate has delivered the alert, the bridge builds nothing and counts nothing, nor does raze" {
+	game "$play" <<<$'confirm_shellwatch_message towards; echo "status $?"\nprologue\nmkdir Pacifica; mv Jean Pacifica/; resettle
+confirm_shellwatch_message towards; echo "status $?"\nconfirm_shellwatch_message; echo "status $?"\nraze'
+	[ "$(grep -c '^status 1$' "$T/out")" = 3 ]; [ ! -e "$play/yklim_yaw" ]
+	[ "$(grep -cxF 'confirm_shellwatch_message: no alert has come yet; duplicate brings it' "$T/said")" = 3 ]
+	same_bytes <(events | cut -f 2-) $'begun\nprologue\tbriefing\nresettle\thome\nraze\tvictory\nleft\n'
+	env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" --report --csv >"$T/csv"
+	[ "$(sed -n 2p "$T/csv" | cut -d , -f 3,5)" = 2,duplicate ]
+	[ "$(sed -n 2p "$T/csv" | cut -d , -f 17-19)" = ,, ]
+	# Played in story order, the same word counts.
+	game "$play" <<<"$(sed -n 4,5p <<<"$whole_game")"$'\nconfirm_shellwatch_message towards\nrm -r yklim_yaw; raze'
+	env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" --report --csv >"$T/csv"
+	[ "$(sed -n 2p "$T/csv" | cut -d , -f 3,5)" = 5,celebrate ]
 }
 
 @test "the bridge says what is in the way, and builds through no link and outside no playing directory" {
 	mkdir "$top/outside"
 	for blocker in 'printf x >yklim_yaw' "ln -s $top/outside yklim_yaw" "mkdir yklim_yaw; ln -s $top/outside yklim_yaw/atled_tnardauq"; do
 		rm -rf "$play"; mkdir "$play"
-		game "$play" <<<"$blocker; confirm_shellwatch_message towards; echo \"status \$?\""
+		game "$play" <<<"$at_bridge"$'\n'"$blocker; confirm_shellwatch_message towards; echo \"status \$?\""
 		grep -qx 'status 1' "$T/out"; grep -q '^confirm_shellwatch_message: yklim_yaw.* is in the way of the stronghold; move it aside$' "$T/said"
 		[ -z "$(ls -A "$top/outside")" ]
 	done
 	rm -rf "$play"; mkdir "$play"
-	game "$play" <<<"mv $play $top/moved; confirm_shellwatch_message towards; echo \"status \$?\""
+	game "$play" <<<"$at_bridge"$'\n'"mv $play $top/moved; confirm_shellwatch_message towards; echo \"status \$?\""
 	grep -qx 'status 1' "$T/out"; grep -qxF "confirm_shellwatch_message: your playing directory $play is gone" "$T/said"
 	[ ! -e "$play" ]; [ ! -e "$top/moved/yklim_yaw" ]
 }

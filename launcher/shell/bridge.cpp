@@ -15,6 +15,7 @@
 
 namespace {
 
+constexpr std::string_view no_alert = "confirm_shellwatch_message: no alert has come yet; duplicate brings it";
 constexpr std::string_view no_word = "confirm_shellwatch_message: give it a word: the 10th of the alert's message";
 constexpr std::string_view many_words = "confirm_shellwatch_message: one word only: the 10th of the alert's message";
 constexpr std::string_view not_the_word = ": not the 10th word of the alert's message";
@@ -34,6 +35,15 @@ int cmd_bridge(int argc, char **argv)
 	Game g;
 	if (!the_game(g))
 		die(no_game);
+	// Nothing to confirm before duplicate has delivered the alert in this
+	// game: nothing is built, nor recorded.
+	int bridge = step_index("bridge"), alert = step_index("duplicate");
+	if (g.done[bridge] < 0 && g.done[alert] < 0) {
+		Buf text;
+		wrap(text, text_width(2), no_alert);
+		err(text.add('\n').view());
+		return 1;
+	}
 	Buf word;
 	if (argc == 2)
 		for (const char *c = argv[1]; *c; c++)
@@ -56,7 +66,6 @@ int cmd_bridge(int argc, char **argv)
 	}
 	Buf dir;
 	unescape(dir, g.dir.view());
-	int bridge = step_index("bridge");
 	if (g.done[bridge] >= 0) {
 		Buf s;
 		s.add(dir.view()).add('/').add(story::stronghold).add('/');

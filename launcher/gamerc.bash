@@ -38,19 +38,41 @@ steps() { "$PACIFICA_RECORDER" steps; }
 hint() { "$PACIFICA_RECORDER" hint; }
 help() { "$PACIFICA_RECORDER" help "$@"; }
 
+# A command not found that the player meant as one of the game's (Raze,
+# retribut) is named in one line; any other is left to the player's own
+# handler, kept under another name, or said as bash says it.
+! declare -F command_not_found_handle >/dev/null || {
+	pacifica_f=$(declare -f command_not_found_handle) &&
+		eval "pacifica_players_not_found${pacifica_f#command_not_found_handle}"
+	unset pacifica_f
+}
+command_not_found_handle() {
+	"$PACIFICA_RECORDER" note typed "$1" && return 127
+	if declare -F pacifica_players_not_found >/dev/null; then
+		pacifica_players_not_found "$@"
+		return
+	fi
+	printf 'bash: %s: command not found\n' "$1" >&2
+	return 127
+}
+
 # The prompt names the step the player is on, as the record says it after
 # whatever ran since the last prompt, here or in another shell of the
 # game; the recorder said it for the first.  It is set after anything of
 # the player's that runs before a prompt.
 # set -e, which would end the game at the first program that says no, is
-# turned off again, and the recorder says so.
+# turned off again, and the recorder says so.  A game's command typed with
+# a path (./raze), which bash looks for as a file, is named here.
 pacifica_prompt() {
-	local options=$-
+	local status=$? last=$_ options=$-
+	[[ $status != 127 || $last != */* ]] || "$PACIFICA_RECORDER" note typed "$last"
 	[ -n "${pacifica_fresh-}" ] && pacifica_fresh= || PACIFICA_ON=$("$PACIFICA_RECORDER" view "$options")
 	set +e
 	PS1="[pacifica: $PACIFICA_ON] \\w\\\$ "
 }
-pacifica_fresh=1
+# The line that a quote left open goes on at PS2, which says how it ends,
+# unless the player chose a PS2 of their own.
+pacifica_fresh=1 PS2=${PS2/#> /[quote open: close it, or Ctrl-C cancels] > }
 PROMPT_COMMAND+=(pacifica_prompt)
 # The programs first on PATH, when their directory's name has no colon.
 PATH=$PACIFICA_PATH${PATH:+${PACIFICA_PATH:+:}$PATH}

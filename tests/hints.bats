@@ -229,3 +229,39 @@ mistakes=(
 	grep -qx '    mv Pacifica/jean Pacifica/Jean' "$T/out"
 	chmod 755 "$play/shut"
 }
+
+# The shell's traps: a command typed as the game's with another case, a
+# path or a typo, and what the player sees; the status bash would give.
+traps=(
+	"Raze|Raze: command not found. The game's command is raze, with a small r."
+	"HINT|HINT: command not found. The game's command is hint, all in small letters."
+	"./raze|bash: ./raze: No such file or directory\nThe game's command is raze: type it without ./ before it."
+	"../Celebrate|bash: ../Celebrate: No such file or directory\nThe game's command is celebrate: type it without ../ before it."
+	"retribut|retribut: command not found. Did you mean the game's retribute?"
+	"Steps now|Steps: command not found. The game's command is steps, with a small s."
+	"confirm-shellwatch-message towards|confirm-shellwatch-message: command not found. The game's command is\nconfirm_shellwatch_message, with _ where you typed -."
+	"lss|bash: lss: command not found"
+	"ls ./raze|ls: cannot access './raze': No such file or directory"
+)
+
+@test "a game's command mistyped is named in one line; any other not found is bash's, or the player's own handler's" {
+	for row in "${traps[@]}"; do
+		rm -rf "$play"
+		game "$play" <<<"${row%%|*}"$'\necho "status $?"'
+		same_bytes "$T/said" "$(printf '%b' "${row#*|}")"$'\n'
+		grep -qx "status $([[ $row == ls\ * ]] && echo 2 || echo 127)" "$T/out"
+	done
+	printf '%s\n' 'command_not_found_handle() { echo "mine: $*" >&2; return 42; }' "PS2='more> '" >"$home/.bashrc"
+	rm -rf "$play"
+	game "$play" <<<$'lss -l\necho "status $?"\nRaze\necho "status $?"\necho \'a\nb\''
+	grep -v '^more> ' "$T/said" | same_bytes /dev/stdin $'mine: lss -l\nRaze: command not found. The game\'s command is raze, with a small r.\n'
+	sed -n '/^status /,/^b$/p' "$T/out" | same_bytes /dev/stdin $'status 42\nstatus 127\na\nb\n'
+	grep -qF 'more> ' "$T/err"; ! grep -qF '[quote open' "$T/err"
+}
+
+@test "a line a quote left open says how it ends, and help names Ctrl-C" {
+	game "$play" <<<$'echo \'a\nb\'\nhelp'
+	grep -qF '[quote open: close it, or Ctrl-C cancels] > ' "$T/err"
+	sed -n '/^a$/,$p' "$T/out" | head -n 2 | same_bytes /dev/stdin $'a\nb\n'
+	grep -qxF '  Ctrl-C                           cancels a line, even one a quote left open' "$T/out"
+}

@@ -207,16 +207,17 @@ confirm_shellwatch_message towards; echo "status $?"\nconfirm_shellwatch_message
 	game "$play" <<<$'steps\nhelp\nhelp cd\ndeclare -F | grep -v " pacifica_\\|-fx" | tr "\\n" " "; echo'
 	sed -n '/^Type .prologue/,/^Your game/p' "$T/out" | sed '1d;$d' >"$T/shown"
 	head -n 9 "$T/shown" | same_bytes /dev/stdin "$(steps_map 0)"$'\n'
-	sed -n 10,17p "$T/shown" | same_bytes /dev/stdin $'The game\'s own commands:
+	sed -n 10,18p "$T/shown" | same_bytes /dev/stdin $'The game\'s own commands:
   steps                            the steps of the story, and where you are
   hint                             a hint for where you are; again for more
   help                             this list; help NAME gives bash\'s help
   confirm_shellwatch_message WORD  confirms the alert, as it asks
   exit                             leaves the game; pacifica comes back to it
+  Ctrl-C                           cancels a line, even one a quote left open
 The programs prologue, resettle, duplicate, raze, celebrate and retribute
 each judge the directory they run in.\n'
-	sed -n 18p "$T/shown" | grep -q '^cd: cd '
-	tail -n 1 "$T/shown" | grep -qx 'declare -f celebrate declare -f confirm_shellwatch_message declare -f duplicate declare -f help declare -f hint declare -f prologue declare -f raze declare -f resettle declare -f retribute declare -f steps '
+	sed -n 19p "$T/shown" | grep -q '^cd: cd '
+	tail -n 1 "$T/shown" | grep -qx 'declare -f celebrate declare -f command_not_found_handle declare -f confirm_shellwatch_message declare -f duplicate declare -f help declare -f hint declare -f prologue declare -f raze declare -f resettle declare -f retribute declare -f steps '
 }
 
 @test "the player's bashrc comes first; the game's prompt, PATH and commands win" {

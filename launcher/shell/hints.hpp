@@ -29,6 +29,11 @@ bool find_mistake(const char *base, int step, Mistake &m);
 // are whole; -1 when nothing is in the way.
 int find_obstacles(const char *base, int step, Mistake &m, Buf *gone, int most);
 
+// A command typed that the shell did not find, when the player meant one
+// of the game's (another case, a typo, a path before it): the line that
+// names it.
+bool name_meant(std::string_view typed, Buf &line);
+
 // The hint row for the situation the player is in, the game g in the
 // working directory or not; the step whose program a hint's $program
 // names.

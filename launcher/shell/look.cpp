@@ -146,10 +146,11 @@ void differs(Buf &to, std::string_view name, std::string_view wanted)
 		return;
 	}
 	if (name.size() == wanted.size()) {
-		size_t cases = 0, other = 0, at = 0;
+		size_t cases = 0, other = 0, dashes = 0, at = 0;
 		for (size_t i = 0; i < name.size(); i++)
 			if (name[i] != wanted[i]) {
 				(lower(name[i]) == lower(wanted[i]) ? cases : other)++;
+				dashes += name[i] == '-' && wanted[i] == '_';
 				at = i;
 			}
 		if (cases == 1 && other == 0) {
@@ -164,7 +165,7 @@ void differs(Buf &to, std::string_view name, std::string_view wanted)
 			to.add(small ? ", all in small letters" : ", with its capitals and small letters just so");
 			return;
 		}
-		if (!cases && other == 1 && name[at] == '-' && wanted[at] == '_') {
+		if (!cases && other && other == dashes) {
 			to.add(", with _ where you typed -");
 			return;
 		}
@@ -491,4 +492,46 @@ int find_obstacles(const char *base, int step, Mistake &m, Buf *gone, int most)
 	// The lines for what is left once the rest is put aside are the
 	// caller's, when nothing was mended in place.
 	return props == 0 ? ngone : 0;
+}
+
+bool name_meant(std::string_view typed, Buf &line)
+{
+	// The game shell's own commands, besides the programs.
+	static constexpr std::string_view own[] = {"confirm_shellwatch_message", "steps", "hint", "help", "exit"};
+	size_t slash = typed.rfind('/');
+	std::string_view path = slash == typed.npos ? "" : typed.substr(0, slash + 1);
+	std::string_view name = typed.substr(path.size());
+	if (name.empty() || name.size() > 62)
+		return false;
+	std::string_view best;
+	size_t closest = 99;
+	Buf a;
+	plain(a, name);
+	auto consider = [&](std::string_view command) {
+		Buf b;
+		plain(b, command);
+		size_t d = distance(a.view(), b.view());
+		if (d <= (b.n <= 4 ? 1 : 2) && d < closest)
+			best = command, closest = d;
+	};
+	for (std::string_view p : story::programs)
+		consider(p);
+	for (std::string_view c : own)
+		consider(c);
+	if (best.empty() || (path.empty() && name == best))
+		return false;
+	if (!path.empty()) {
+		line.add("The game's command is ").add(best).add(": type it without ");
+		shown(line, path);
+		line.add(" before it.");
+	} else if (closest == 0) {
+		shown(line, name);
+		line.add(": command not found. The game's command is ").add(best);
+		differs(line, name, best);
+		line.add('.');
+	} else {
+		shown(line, name);
+		line.add(": command not found. Did you mean the game's ").add(best).add('?');
+	}
+	return true;
 }

@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "record/record.hpp"
+#include "shell/hints.hpp"
 #include "shell/verbs.hpp"
 #include "util/names.hpp"
 #include "util/out.hpp"
@@ -145,11 +146,20 @@ int cmd_view(int argc, char **argv)
 	return 0;
 }
 
-// A hint asked for; or, for the walkthrough, which keeps a record of its
-// own, a game begun in the working directory, its number said.
+// A hint asked for; a command that the game shell did not find, named
+// when the player meant one of the game's (status 1 when not); or, for
+// the walkthrough, which keeps a record of its own, a game begun in the
+// working directory, its number said.
 int cmd_note(int argc, char **argv)
 {
 	Game g;
+	if (argc == 3 && std::string_view(argv[1]) == "typed") {
+		Buf line;
+		if (!name_meant(argv[2], line))
+			return 1;
+		tell(line.view());
+		return 0;
+	}
 	std::string_view what = argc == 2 ? argv[1] : "";
 	if (what == "begun" && getenv("PACIFICA_RECORD_DIR")) {
 		Buf why, esc;
@@ -163,7 +173,7 @@ int cmd_note(int argc, char **argv)
 		return 0;
 	}
 	if (what != "hint")
-		die("usage: pacifica-record note hint", 2);
+		die("usage: pacifica-record note hint | typed COMMAND", 2);
 	if (the_game(g))
 		record_event(record, g.number, "hint", "", g);
 	return 0;
@@ -206,6 +216,7 @@ int cmd_help(int argc, char **argv)
 	    "  help                             this list; help NAME gives bash's help\n"
 	    "  confirm_shellwatch_message WORD  confirms the alert, as it asks\n"
 	    "  exit                             leaves the game; pacifica comes back to it\n"
+	    "  Ctrl-C                           cancels a line, even one a quote left open\n"
 	    "The programs prologue, resettle, duplicate, raze, celebrate and retribute\n"
 	    "each judge the directory they run in.\n");
 	return 0;

@@ -265,3 +265,30 @@ traps=(
 	sed -n '/^a$/,$p' "$T/out" | head -n 2 | same_bytes /dev/stdin $'a\nb\n'
 	grep -qxF '  Ctrl-C                           cancels a line, even one a quote left open' "$T/out"
 }
+
+@test "no silence: a run that prints nothing, and a shell whose game was set aside or deleted, say so once" {
+	game "$play" <<<"$at_celebrate; celebrate; mkdir jail; mv .grob jail/grob; celebrate"
+	grep -qxF 'No Grob was in jail/.grob, so celebrate hid him here again: ls -a shows .grob.' "$T/said"
+	play=$top/two
+	game "$play" <<-EOF
+		prologue
+		env -u PACIFICA_GAME "\$PACIFICA" --new --yes "$play" </dev/null >/dev/null 2>&1
+		:
+		:
+		cd "$play.1"
+		cd ..; rm -r "$play.1"
+		:
+		mkdir -p "$play.1"; cd "$play.1"
+		prologue >/dev/null; mkdir Pacifica; mv Jean Pacifica/; resettle
+	EOF
+	[ "$(grep -v '^Next: \|^Stuck' "$T/said" | tr '\n' ' ')" = "Your game was set aside as $play.1 when a new game began in $play, and goes on there; this shell is in it still. This goes to it:     cd $play.1 Your playing directory $play.1 is gone: it was deleted or moved. The steps done still count; these make it again and go there:     mkdir -p $play.1     cd $play.1 " ]
+	grep -o '^\[pacifica: [^]]*\]' "$T/err" | uniq -c | awk '{ $1 = $1 } 1' | same_bytes /dev/stdin '1 [pacifica: prologue]
+1 [pacifica: resettle]
+3 [pacifica: resettle, set aside]
+1 [pacifica: resettle]
+2 [pacifica: resettle, directory gone]
+1 [pacifica: resettle]
+1 [pacifica: duplicate]
+'
+	events | grep -qx "$play.1"$'\tresettle\thome'
+}

@@ -357,12 +357,16 @@ close_game() { exec 7>&-; wait "$open_pid" || :; rm -f "$T/in"; }
 	game "$play.1" </dev/null; grep -qx '2 of 7 steps done.' "$T/out"
 }
 
-@test "emptying the playing directory, or deleting it, undoes no step" {
+@test "emptying the playing directory, or deleting it, undoes no step, and the welcome says so" {
 	game "$play" <<<"$(head -n 3 <<<"$whole_game")"
 	rm -r "${play:?}"/*
 	game "$play" </dev/null; grep -qx '2 of 7 steps done.' "$T/out"
+	head -n 1 "$T/out" | grep -qxF "Welcome back to Pacifica.  Your game is in $play, but the directory is empty now: what was made there is gone.  The steps done still count."
 	rm -r "$play"
 	game "$play" </dev/null; grep -qx '2 of 7 steps done.' "$T/out"; [ -d "$play" ]
+	head -n 1 "$T/out" | grep -qxF "Welcome back to Pacifica.  Your game is in $play, but the directory was deleted: it is made again, empty.  The steps done still count."
+	game "$top/fresh" </dev/null; game "$top/fresh" </dev/null
+	head -n 1 "$T/out" | grep -qxF "Welcome back to Pacifica.  Your game is in $top/fresh, as you left it."
 }
 
 @test "a write the record refuses is kept for the session, said once, and written at the next event that can" {

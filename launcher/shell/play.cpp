@@ -117,9 +117,12 @@ bool has_entries()
 	return any;
 }
 
+// How a game's playing directory stands when it is resumed.
+enum class Found { as_left, emptied, deleted };
+
 // The welcome, in one write; on a terminal its long lines are broken at
 // blanks, as the story's are.
-void welcome(const Game &g, std::string_view game, std::string_view back, bool fresh)
+void welcome(const Game &g, std::string_view game, std::string_view back, bool fresh, Found found)
 {
 	Buf b;
 	if (fresh) {
@@ -128,7 +131,13 @@ void welcome(const Game &g, std::string_view game, std::string_view back, bool f
 	} else if (g.on() == story::nsteps) {
 		b.add("Welcome back to Pacifica.  Your game in ").add(game).add(" is finished.\n");
 	} else {
-		b.add("Welcome back to Pacifica.  Your game is in ").add(game).add(", as you left it.\n");
+		b.add("Welcome back to Pacifica.  Your game is in ").add(game);
+		if (found == Found::deleted)
+			b.add(", but the directory was deleted: it is made again, empty.  The steps done still count.\n");
+		else if (found == Found::emptied)
+			b.add(", but the directory is empty now: what was made there is gone.  The steps done still count.\n");
+		else
+			b.add(", as you left it.\n");
 		b.num(g.ndone()).add(" of ").num(story::nsteps).add(" steps done.\n");
 		b.add(story::steps[g.on()].next).add('\n');
 	}
@@ -247,8 +256,8 @@ int cmd_play(int argc, char **argv)
 	take_over_if_new(why);
 
 	struct stat st;
-	bool root = geteuid() == 0;
-	if (lstat(dir.p, &st) == 0) {
+	bool root = geteuid() == 0, was_there = lstat(dir.p, &st) == 0;
+	if (was_there) {
 		if (stat(dir.p, &st) != 0 || !S_ISDIR(st.st_mode))
 			refuse("", shown_name.view(), " is not a directory; give a new or empty one");
 		if (access(dir.p, R_OK | X_OK) != 0)
@@ -273,8 +282,8 @@ int cmd_play(int argc, char **argv)
 		die("the name of the playing directory is too long to be recorded");
 
 	Game g;
-	bool known = find_dir(record, escaped.view(), g);
-	if (has_entries() && !known)
+	bool known = find_dir(record, escaped.view(), g), empty = !has_entries();
+	if (!empty && !known)
 		refuse("", shown_name.view(), " is not empty and holds no game of pacifica's; give a new or empty directory");
 	if (new_game_wanted && known && !yes) {
 		if (!isatty(0))
@@ -322,7 +331,10 @@ int cmd_play(int argc, char **argv)
 
 	Buf back;
 	back_command(back, cwd);
-	welcome(g, game.view(), back.view(), !known);
+	// Every step done leaves something in the playing directory, so that
+	// an empty one was emptied.
+	Found found = !was_there ? Found::deleted : empty && g.ndone() > 0 ? Found::emptied : Found::as_left;
+	welcome(g, game.view(), back.view(), !known, found);
 
 	// What the game shell keeps.
 	char self[PATH_MAX];

@@ -26,6 +26,9 @@ constexpr std::string_view no_stronghold =
     "No stronghold has been built in this game yet, so this does not count: first read the alert file and "
     "confirm it with confirm_shellwatch_message.";
 constexpr std::string_view by_hand = "by-hand";
+// After celebrate's re-planting, the one answer of the programs that
+// prints nothing.
+constexpr std::string_view said_nothing = "No Grob was in jail/.grob, so celebrate hid him here again: ls -a shows .grob.";
 
 void shown_dir(Buf &to, const Game &g)
 {
@@ -166,6 +169,8 @@ int cmd_run(int argc, char **argv)
 	status = WEXITSTATUS(status);
 	int answer = answer_of(program, status, o.view());
 	std::string_view key = answer >= 0 ? story::answers[answer].key : "other";
+	if (answer >= 0 && story::answers[answer].opening.empty() && e.n == 0)
+		tell(said_nothing);
 	if (!have) {
 		if (game_number() > 0)
 			warn(no_game);

@@ -127,19 +127,70 @@ int cmd_steps()
 	return 0;
 }
 
+namespace {
+
+bool within(std::string_view path, std::string_view dir)
+{
+	return path.substr(0, dir.size()) == dir && (path.size() == dir.size() || path[dir.size()] == '/');
+}
+
+// For the prompt of a shell whose playing directory is gone, or whose game
+// another shell's pacifica --new set aside under a new name while this
+// one stood in it: a word after the step, and once (while the prompt does
+// not have the word yet) the line that says so, with the commands that go
+// on.
+std::string_view moved(const Game &g)
+{
+	Buf dir, escaped, b;
+	unescape(dir, g.dir.view());
+	const char *began = getenv("PACIFICA_DIR"), *pwd = getenv("PWD"), *shown_on = getenv("PACIFICA_ON");
+	struct stat st;
+	std::string_view word;
+	if (began)
+		escape(escaped, began);
+	bool aside = began && escaped.view() != g.dir.view() && pwd && within(pwd, began) && !within(pwd, dir.view());
+	if (stat(dir.p, &st) != 0) {
+		word = ", directory gone";
+		b.add("Your playing directory ");
+		shown(b, dir.view());
+		b.add(" is gone: it was deleted or moved. The steps done still count; these make it again and go there:");
+		quoted(b.add("\n    mkdir -p "), dir.view());
+	} else if (aside) {
+		word = ", set aside";
+		b.add("Your game was set aside as ");
+		shown(b, dir.view());
+		b.add(" when a new game began in ");
+		shown(b, began);
+		b.add(", and goes on there; this shell is in it still. This goes to it:");
+	} else {
+		return "";
+	}
+	quoted(b.add("\n    cd "), dir.view());
+	std::string_view before = shown_on ? shown_on : "";
+	if (before.size() < word.size() || before.substr(before.size() - word.size()) != word)
+		tell(b.view());
+	return word;
+}
+
+}  // namespace
+
 // For the prompt: the step the player is on; with "last", the last
 // answer after it.  Given the shell's options, a word on set -e, which the
-// game shell turns off again.
+// game shell turns off again, and on a playing directory gone or set
+// aside.
 int cmd_view(int argc, char **argv)
 {
 	Game g;
-	if (argc > 1 && std::string_view(argv[1]).find('e') != std::string_view::npos && std::string_view(argv[1]) != "last")
+	bool prompt = argc > 1 && std::string_view(argv[1]) != "last";
+	if (prompt && std::string_view(argv[1]).find('e') != std::string_view::npos)
 		say("pacifica: set -e would end the game at the first program that says no; it is off again\n");
 	if (!the_game(g))
 		return 1;
 	int on = g.on();
 	Buf b;
 	b.add(on < story::nsteps ? story::steps[on].name : "finished");
+	if (prompt)
+		b.add(moved(g));
 	if (argc > 1 && std::string_view(argv[1]) == "last")
 		b.add(' ').add(g.last);
 	out(b.add('\n').view());

@@ -7,6 +7,12 @@ load helpers
 load texts
 load launch
 
+# The tmux server of a game played in a terminal is ended by its PID.
+teardown() {
+	[ ! -s "$T/tmux.pid" ] || kill "$(cat "$T/tmux.pid")" 2>/dev/null || :
+	cd /; chmod -R u+rwx "$top" 2>/dev/null; rm -rf "$top"
+}
+
 # The commands that bring a game to each step.
 at_resettle=prologue
 at_duplicate="$at_resettle; mkdir Pacifica; mv Jean Pacifica/; resettle"
@@ -291,4 +297,119 @@ traps=(
 1 [pacifica: duplicate]
 '
 	events | grep -qx "$play.1"$'\tresettle\thome'
+}
+
+# A game in a terminal, COLUMNS wide and 24 lines high, in tmux, typed to
+# as a beginner types: the screen read (the terminal's folds joined), each
+# command copied from it and typed back.  Every wait ends, failing, after
+# 30 seconds.  The server's socket is below $top, whose name is short
+# enough for one.
+prompts='^(\[pacifica: [^]]*\] .*[#$]|outer\$)'
+screen() { tmux -S "$top/tmux" capture-pane -p -J -S -5000 -t play | sed 's/ *$//'; }
+
+# The output of the last line typed: what stands between the last two
+# prompts.
+last_output() { screen | awk -v p="$prompts" '$0 ~ p { n++ } { line[NR] = $0; at[NR] = n } END { for (i = 1; i <= NR; i++) if (at[i] == n - 1 && line[i] !~ p) print line[i] }'; }
+
+# wait_for PATTERN WHAT: the screen's last line matches PATTERN within 30
+# seconds, or the test fails saying WHAT did not come.
+wait_for() {
+	local i
+	for ((i = 0; i < 600; i++)); do
+		screen | sed '/^$/d' | tail -n 1 | grep -qE -- "$1" && return 0
+		sleep 0.05
+	done
+	screen >&2
+	fail "$2 did not come within 30 seconds"
+}
+
+# type_back LINE: LINE typed, then the next prompt.
+type_back() {
+	local before i
+	before=$(screen | grep -cE "$prompts")
+	tmux -S "$top/tmux" send-keys -t play -l -- "$1"
+	tmux -S "$top/tmux" send-keys -t play Enter
+	for ((i = 0; i < 600; i++)); do
+		[ "$(screen | grep -cE "$prompts")" -gt "$before" ] &&
+			screen | sed '/^$/d' | tail -n 1 | grep -qE "$prompts\$" && return 0
+		sleep 0.05
+	done
+	screen >&2
+	fail "no prompt within 30 seconds after typing '$1'"
+}
+
+# copy_commands: the commands of the last output, as they stand on the
+# screen, each on a line of its own, indented; but not the welcome's,
+# which are for later, nor the step map's, which are steps.
+copy_commands() { last_output | awk '/^The steps of the story;/ { exit } /^    [^ ]/'; }
+
+# Types back every command the last output showed, checking that none of
+# them failed, and the commands each of those shows in turn.
+type_shown() {
+	local cmd cmds
+	mapfile -t cmds < <(copy_commands)
+	for cmd in "${cmds[@]}"; do
+		# The finished game's commands are for after leaving it.
+		[ "$(screen | grep -oE '^\[pacifica: [^]]*\]' | tail -n 1)" != '[pacifica: finished]' ] || return 0
+		type_back "$cmd"
+		typed=$((typed + 1))
+		if last_output | grep -E '^(bash|mv|cp|rm|mkdir|cd|ls|cat|chmod): |command not found'; then
+			screen >&2; fail "'$cmd', copied from the screen, failed"
+		fi
+		[ "$typed" -lt 150 ] || fail "no end after $typed commands"
+		type_shown
+	done
+}
+
+terminal_game() {
+	local dir="$top/my linux homework for class 3b/pacifica" step=
+	mkdir "$top/elsewhere"
+	tmux -S "$top/tmux" -f /dev/null new-session -d -s play -x "$1" -y 24 \
+		env -u XDG_STATE_HOME -u PACIFICA_GAME HOME="$home" TMPDIR="$top/tmp" PATH="$STAGE/bin:$PATH" \
+		PS1='outer$ ' bash --norc --noprofile -i
+	tmux -S "$top/tmux" display -p -t play '#{pid}' >"$T/tmux.pid"
+	typed=0
+	type_back ''
+	type_back "pacifica '$dir'"
+	# A beginner's mistake, a run outside the game, a line a quote left
+	# open, a command in capitals; then the hints, to the end, with a
+	# pause in the middle: the game left, and come back to.
+	type_back prologue
+	type_back 'mkdir pacifica; mv Jean pacifica'
+	type_back "cd '$top/elsewhere'"
+	type_back resettle
+	type_shown
+	tmux -S "$top/tmux" send-keys -t play -l "mv 'Pacifica \"Pacifica"
+	tmux -S "$top/tmux" send-keys -t play Enter
+	wait_for '^\[quote open: close it, or Ctrl-C cancels\] >$' 'the prompt of a line a quote left open'
+	tmux -S "$top/tmux" send-keys -t play C-c
+	wait_for "$prompts\$" 'a prompt after Ctrl-C'
+	type_back RESETTLE
+	last_output | tr '\n' ' ' | grep -qF "RESETTLE: command not found. The game's command is resettle, all in small letters."
+	while step=$(screen | grep -oE '^\[pacifica: [^]]*\]' | tail -n 1) && [ "$step" != '[pacifica: finished]' ]; do
+		if [ "$step" = '[pacifica: raze]' ] && [ ! -s "$T/left" ]; then
+			type_back exit; echo left >"$T/left"
+			last_output | tr '\n' ' ' | grep -qF "Your game is kept in $dir; this goes on from there: " ||
+				fail "no line on leaving that says how to come back"
+			type_shown
+			screen | tail -n 30 | grep -qF 'Welcome back to Pacifica.' || fail "the line shown on leaving did not come back to the game"
+		fi
+		type_back hint
+		last_output >>"$T/hints"
+		[ -n "$(copy_commands)" ] || { type_back hint; last_output >>"$T/hints"; }
+		type_shown
+		[ "$typed" -lt 150 ] || fail "no end after $typed commands"
+	done
+	[ -s "$T/left" ]
+	screen | grep -qF 'Great! Now that justice is done'
+	# No line of the hints is folded by the terminal but a command.
+	awk -v w="$1" 'length > w && !/^    [^ ]/' "$T/hints" | same_bytes /dev/stdin ''
+}
+
+@test "a game in a terminal of 80 columns, every command copied from the screen and typed back, comes to its end" {
+	terminal_game 80
+}
+
+@test "a game in a terminal of 50 columns, every command copied from the screen and typed back, comes to its end" {
+	terminal_game 50
 }

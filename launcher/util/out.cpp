@@ -102,7 +102,8 @@ void wrap(Buf &to, size_t width, std::string_view text)
 		text = nl == text.npos ? std::string_view() : text.substr(nl + 1);
 		// A line indented four blanks is a command to be typed as it
 		// stands: the terminal may fold it, but no break is put in it.
-		while (line.size() > width && line.substr(0, 4) != "    ") {
+		bool command = line.size() > 4 && line.substr(0, 4) == "    " && line[4] != ' ';
+		while (line.size() > width && !command) {
 			size_t cut = width + 1;
 			while (cut > 0 && !breaks_at(line, cut - 1))
 				cut--;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "record/record.hpp"
@@ -219,7 +220,7 @@ int situation(const Game &g, bool here, int &ready, Mistake *m)
 		// From elsewhere: to the playing directory, made again if it is
 		// gone, then what the hint there says.
 		struct stat st;
-		bool gone_dir = stat(dir.p, &st) != 0;
+		bool gone_dir = stat(dir.p, &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
 		int there = situation(g, true, ready, m);
 		Buf rest;
 		if (story::hints[there].lines == "$mend")

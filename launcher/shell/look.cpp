@@ -409,9 +409,12 @@ void aside_name(int at, std::string_view path, Buf &to)
 	}
 }
 
+// What stands where a directory belongs, in a word for the hint.
 const char *kind(const struct stat &st)
 {
-	return S_ISREG(st.st_mode) ? "a file" : S_ISLNK(st.st_mode) ? "a symbolic link" : S_ISDIR(st.st_mode) ? "a directory" : "neither file nor directory";
+	if (S_ISREG(st.st_mode))
+		return "a file";
+	return S_ISLNK(st.st_mode) ? "a symbolic link" : "neither file nor directory";
 }
 
 }  // namespace

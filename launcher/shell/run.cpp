@@ -185,7 +185,7 @@ int cmd_run(int argc, char **argv)
 			Buf b, dir, path;
 			unescape(path, g.dir.view());
 			struct stat st;
-			bool gone = stat(path.p, &st) != 0;
+			bool gone = stat(path.p, &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
 			b.add(program);
 			if (getcwd(cwd, sizeof cwd))
 				shown(b.add(" judged the directory it ran in, "), cwd);

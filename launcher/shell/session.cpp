@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "record/record.hpp"
@@ -149,7 +150,7 @@ std::string_view moved(const Game &g)
 	if (began)
 		escape(escaped, began);
 	bool aside = began && escaped.view() != g.dir.view() && pwd && within(pwd, began) && !within(pwd, dir.view());
-	if (stat(dir.p, &st) != 0) {
+	if (stat(dir.p, &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
 		word = ", directory gone";
 		b.add("Your playing directory ");
 		shown(b, dir.view());

@@ -39,21 +39,14 @@ hint() { "$PACIFICA_RECORDER" hint; }
 help() { "$PACIFICA_RECORDER" help "$@"; }
 
 # A command not found that the player meant as one of the game's (Raze,
-# retribut) is named in one line; any other is left to the player's own
-# handler, kept under another name, or said as bash says it.
-! declare -F command_not_found_handle >/dev/null || {
-	pacifica_f=$(declare -f command_not_found_handle) &&
-		eval "pacifica_players_not_found${pacifica_f#command_not_found_handle}"
-	unset pacifica_f
-}
+# retribut) is named in one line; any other is the player's own handler's
+# to answer, kept under another name, or said as bash says it.  The copy
+# is quoted so that bash reads it only when there is a handler to keep.
+declare -F command_not_found_handle >/dev/null && eval 'pacifica_handler=$(declare -f command_not_found_handle)
+	eval "pacifica_players_not_found${pacifica_handler#command_not_found_handle}"'
 command_not_found_handle() {
-	"$PACIFICA_RECORDER" note typed "$1" && return 127
-	if declare -F pacifica_players_not_found >/dev/null; then
-		pacifica_players_not_found "$@"
-		return
-	fi
-	printf 'bash: %s: command not found\n' "$1" >&2
-	return 127
+	"$PACIFICA_RECORDER" note typed "$1" ${pacifica_handler:+theirs} || return
+	pacifica_players_not_found "$@"
 }
 
 # The prompt names the step the player is on, as the record says it after
@@ -61,18 +54,17 @@ command_not_found_handle() {
 # game; the recorder said it for the first.  It is set after anything of
 # the player's that runs before a prompt.
 # set -e, which would end the game at the first program that says no, is
-# turned off again, and the recorder says so.  A game's command typed with
-# a path (./raze), which bash looks for as a file, is named here.
+# turned off again, and the recorder says so; and a game's command typed
+# with a path (./raze), which bash looked for as a file, is named, told by
+# the status and the last word of the line.
 pacifica_prompt() {
 	local status=$? last=$_ options=$-
-	[[ $status != 127 || $last != */* ]] || "$PACIFICA_RECORDER" note typed "$last"
-	[ -n "${pacifica_fresh-}" ] && pacifica_fresh= || PACIFICA_ON=$("$PACIFICA_RECORDER" view "$options")
+	[ -n "${pacifica_fresh-}" ] && pacifica_fresh= ||
+		PACIFICA_ON=$("$PACIFICA_RECORDER" view "$options" "$status" "${last:0:256}")
 	set +e
 	PS1="[pacifica: $PACIFICA_ON] \\w\\\$ "
 }
-# The line that a quote left open goes on at PS2, which says how it ends,
-# unless the player chose a PS2 of their own.
-pacifica_fresh=1 PS2=${PS2/#> /[quote open: close it, or Ctrl-C cancels] > }
+pacifica_fresh=1
 PROMPT_COMMAND+=(pacifica_prompt)
 # The programs first on PATH, when their directory's name has no colon.
 PATH=$PACIFICA_PATH${PATH:+${PACIFICA_PATH:+:}$PATH}

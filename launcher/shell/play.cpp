@@ -358,6 +358,9 @@ int cmd_play(int argc, char **argv)
 	// file; the game shell sets it again once it has started.
 	if (!getenv("PATH"))
 		setenv("PATH", "/usr/local/bin:/usr/bin:/bin", 1);
+	// A line a quote left open goes on at PS2, which says how it ends;
+	// bash keeps it, unless the player's own ~/.bashrc sets another.
+	setenv("PS2", "[quote open: close it, or Ctrl-C cancels] > ", 0);
 	if (const char *posix = getenv("POSIXLY_CORRECT")) {
 		setenv("PACIFICA_POSIXLY_CORRECT", posix, 1);
 		unsetenv("POSIXLY_CORRECT");

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "record/record.hpp"
 #include "shell/hints.hpp"
@@ -176,9 +177,10 @@ std::string_view moved(const Game &g)
 }  // namespace
 
 // For the prompt: the step the player is on; with "last", the last
-// answer after it.  Given the shell's options, a word on set -e, which the
-// game shell turns off again, and on a playing directory gone or set
-// aside.
+// answer after it.  Given the shell's options (and the status and last
+// word of the line typed), a word on set -e, which the game shell turns
+// off again, on a playing directory gone or set aside, and on a game's
+// command typed with a path.
 int cmd_view(int argc, char **argv)
 {
 	Game g;
@@ -187,6 +189,10 @@ int cmd_view(int argc, char **argv)
 		say("pacifica: set -e would end the game at the first program that says no; it is off again\n");
 	if (!the_game(g))
 		return 1;
+	// A game's command typed with a path, which bash looked for as a file.
+	Buf line;
+	if (prompt && argc == 4 && std::string_view(argv[2]) == "127" && strchr(argv[3], '/') && name_meant(argv[3], line))
+		tell(line.view());
 	int on = g.on();
 	Buf b;
 	b.add(on < story::nsteps ? story::steps[on].name : "finished");
@@ -199,18 +205,27 @@ int cmd_view(int argc, char **argv)
 }
 
 // A hint asked for; a command that the game shell did not find, named
-// when the player meant one of the game's (status 1 when not); or, for
+// when the player meant one of the game's, or else said as bash says it
+// (status 127), or left to the player's handler HANDLER (status 0); or, for
 // the walkthrough, which keeps a record of its own, a game begun in the
 // working directory, its number said.
 int cmd_note(int argc, char **argv)
 {
 	Game g;
-	if (argc == 3 && std::string_view(argv[1]) == "typed") {
+	if ((argc == 3 || argc == 4) && std::string_view(argv[1]) == "typed") {
+		// With a handler of the player's named, the names not meant are
+		// left to it.
 		Buf line;
-		if (!name_meant(argv[2], line))
-			return 1;
-		tell(line.view());
-		return 0;
+		if (name_meant(argv[2], line)) {
+			tell(line.view());
+		} else if (argc == 4 && *argv[3]) {
+			return 0;
+		} else {
+			line.add("bash: ");
+			shown(line, argv[2]);
+			err(line.add(": command not found\n").view());
+		}
+		return 127;
 	}
 	std::string_view what = argc == 2 ? argv[1] : "";
 	if (what == "begun" && getenv("PACIFICA_RECORD_DIR")) {
@@ -225,7 +240,7 @@ int cmd_note(int argc, char **argv)
 		return 0;
 	}
 	if (what != "hint")
-		die("usage: pacifica-record note hint | typed COMMAND", 2);
+		die("usage: pacifica-record note hint | typed COMMAND [HANDLER]", 2);
 	if (the_game(g))
 		record_event(record, g.number, "hint", "", g);
 	return 0;

@@ -55,7 +55,10 @@ bool is_link(const char *rel)
 	return !is_gone(rel) && lstat(Buf().add(base).add('/').add(rel).p, &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-bool readable(const char *rel) { return !is_gone(rel) && access(Buf().add(base).add('/').add(rel).p, R_OK) == 0; }
+bool readable(const char *rel, int more = 0)
+{
+	return !is_gone(rel) && access(Buf().add(base).add('/').add(rel).p, R_OK | more) == 0;
+}
 
 // The first line of a regular file, without its newline; false if none.
 bool first_line(const char *rel, Buf &to)
@@ -125,6 +128,12 @@ const char *which(const Game &g, int on, std::string_view key)
 	if (step == "raze")
 		return is_dir(Buf().add(story::stronghold).add('/').p) ? "step-raze" : "ready";
 	if (step == "celebrate") {
+		// A Grob file celebrate could not read or write, or a playing
+		// directory it could not write in.
+		bool shut = access(base, W_OK | X_OK) != 0 || (exists(".grob") && !readable(".grob", W_OK)) ||
+		            (exists("jail") && !readable("jail", X_OK)) || (exists("jail/.grob") && !readable("jail/.grob"));
+		if (key == "failed" && shut)
+			return "celebrate-failed";
 		if (exists(".grob")) {
 			if (!exists("jail"))
 				return "celebrate-nojail";
@@ -136,9 +145,7 @@ const char *which(const Game &g, int on, std::string_view key)
 			return "step-celebrate";
 		if (!exists("jail/.grob"))
 			return "celebrate-nogrob";
-		if (key == "wrong" || is_dir("jail/.grob"))
-			return "celebrate-wrong";
-		return key == "failed" ? "celebrate-failed" : "ready";
+		return key == "wrong" ? "celebrate-wrong" : "ready";
 	}
 	if (step == "retribute") {
 		if (is_dir("jail") && readable("jail"))

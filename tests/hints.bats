@@ -21,18 +21,21 @@ at_raze="$at_bridge; confirm_shellwatch_message towards"
 at_celebrate="$at_raze; rm -r yklim_yaw; raze"
 at_retribute="$at_celebrate; celebrate; mkdir jail; mv .grob jail/; celebrate"
 
-# situation COMMANDS OPENING LINES [stays]: after COMMANDS, the first hint
-# begins with OPENING; the second is the command lines LINES (separated by
-# "|"), each on a line of its own, indented; the third the same lines,
-# each after what it does; no line is wider than 79 columns; and the
-# second hint's lines, typed one by one as they stand, each succeed, and
-# together change the last answer or the step.
+# situation COMMANDS OPENING LINES [stays|again]: after COMMANDS, the first
+# hint begins with OPENING; the second is the command lines LINES
+# (separated by "|"), each on a line of its own, indented; the third the
+# same lines, each after what it does; no line is wider than 79 columns;
+# and the second hint's lines, typed one by one as they stand, each
+# succeed, and together change the last answer or the step (but for
+# "again": the same answer comes again; "stays": they are not typed).
 situation() {
+	local skip=
+	[ "${4-}" != stays ] || skip='#'
 	play=$top/s$((++n))
 	game "$play" <<-EOF
 		$1
 		echo "@@ \$(\$PACIFICA_RECORDER view last)"; hint; echo @@; hint >$T/lines; cat $T/lines; echo @@; hint
-		${4:+#} while IFS= read -r line <&3; do eval "\$line" >/dev/null 2>&1 </dev/null; echo "\$? \$line" >>$T/typed; done 3<$T/lines
+		$skip while IFS= read -r line <&3; do eval "\$line" >/dev/null 2>&1 </dev/null; echo "\$? \$line" >>$T/typed; done 3<$T/lines
 		echo "@@ \$(\$PACIFICA_RECORDER view last)"
 	EOF
 	local before after want
@@ -49,7 +52,7 @@ situation() {
 	[ "$(grep -v '^@@' "$T/hints" | awk 'length > 79' | wc -l)" = 0 ]
 	[ "${4-}" = stays ] && return
 	grep -v '^0 ' "$T/typed" && { echo "after '$1', a line of the hint failed" >&2; return 1; }
-	[ "$before" != "$after" ] || { echo "after '$1', the hint's commands changed nothing: $after" >&2; return 1; }
+	[ "$before" != "$after" ] || [ "${4-}" = again ] || { echo "after '$1', the hint's commands changed nothing: $after" >&2; return 1; }
 	rm "$T/typed"
 }
 
@@ -101,6 +104,8 @@ situation() {
 	situation "$at_bridge; confirm_shellwatch_message the" 'confirm_shellwatch_message wants one word, the 10th' "cat $alert_name|confirm_shellwatch_message towards"
 	situation "$at_bridge; rm $alert_name" 'The alert file is gone; duplicate writes it again' "duplicate|cat $alert_name|confirm_shellwatch_message towards"
 	situation "$at_bridge; raze" 'raze found no stronghold, because none stands here yet' "cat $alert_name|confirm_shellwatch_message towards"
+	situation "$at_bridge; rm -r $alert_name Pacifica_Copy" 'Jean is home, but there is no copy of him' \
+		'mkdir -p Pacifica_Copy|cp Pacifica/Jean Pacifica_Copy/|duplicate' again
 	situation "$at_raze; raze" 'The stronghold is a tree of directories' 'rm -r yklim_yaw|raze'
 	situation "$at_raze; cd yklim_yaw; rm -r atled_tnardauq; raze" "your game is in $top/s$((n + 1)): cd followed" "cd $top/s$((n + 1))|raze"
 	situation "$at_duplicate; cd ..; rm -r s$((n + 1))" "Your playing directory, $top/s$((n + 1)), is gone" \

@@ -119,10 +119,13 @@ const char *which(const Game &g, int on, std::string_view key)
 		return "ready";
 	}
 	if (step == "bridge") {
+		// duplicate writes the alert again only for a true copy of Jean.
+		if (!exists(story::alert.data())) {
+			const char *copy = which(g, step_index("duplicate"), "");
+			return std::string_view(copy) == "ready" ? "alert-gone" : copy;
+		}
 		if (last == "raze:victory")
 			return "raze-premature";
-		if (!exists(story::alert.data()))
-			return "alert-gone";
 		return last == "bridge:word" ? "bridge-word" : "step-bridge";
 	}
 	if (step == "raze")

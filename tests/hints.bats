@@ -377,7 +377,7 @@ terminal_game() {
 		PS1='outer$ ' bash --norc --noprofile -i
 	tmux -S "$top/tmux" display -p -t play '#{pid}' >"$T/tmux.pid"
 	typed=0
-	type_back ''
+	wait_for '^outer\$$' 'the first prompt'
 	type_back "pacifica '$dir'"
 	# A beginner's mistake, a run outside the game, a line a quote left
 	# open, a command in capitals; then the hints, to the end, with a

@@ -40,15 +40,29 @@ steps() { "$PACIFICA_RECORDER" steps; }
 hint() { "$PACIFICA_RECORDER" hint; }
 help() { "$PACIFICA_RECORDER" help "$@"; }
 
+# A command not found that the player meant as one of the game's (Raze,
+# retribut) is named in one line; any other is the player's own handler's
+# to answer, kept under another name, or said as bash says it.  The copy
+# is quoted so that bash reads it only when there is a handler to keep.
+declare -F command_not_found_handle >/dev/null && eval 'pacifica_handler=$(declare -f command_not_found_handle)
+	eval "pacifica_players_not_found${pacifica_handler#command_not_found_handle}"'
+command_not_found_handle() {
+	"$PACIFICA_RECORDER" note typed "$1" ${pacifica_handler:+theirs} || return
+	pacifica_players_not_found "$@"
+}
+
 # The prompt names the step the player is on, as the record says it after
 # whatever ran since the last prompt, here or in another shell of the
 # game; the recorder said it for the first.  It is set after anything of
 # the player's that runs before a prompt.
 # set -e, which would end the game at the first program that says no, is
-# turned off again, and the recorder says so.
+# turned off again, and the recorder says so; and a game's command typed
+# with a path (./raze), which bash looked for as a file, is named, told by
+# the status and the last word of the line.
 pacifica_prompt() {
-	local options=$-
-	[ -n "${pacifica_fresh-}" ] && pacifica_fresh= || PACIFICA_ON=$("$PACIFICA_RECORDER" view "$options")
+	local status=$? last=$_ options=$-
+	[ -n "${pacifica_fresh-}" ] && pacifica_fresh= ||
+		PACIFICA_ON=$("$PACIFICA_RECORDER" view "$options" "$status" "${last:0:256}")
 	set +e
 	PS1="[pacifica: $PACIFICA_ON] \\w\\\$ "
 }

@@ -22,9 +22,12 @@ welcome() {
 	printf 'Welcome to Pacifica, a story played with the commands of your shell.\n'
 	printf 'Your playing directory is %s.\n\n%s\n' "$1" "$(steps_map 0)"
 	printf "'steps' shows them again, 'hint' helps when you are stuck, 'help' lists the\n"
-	printf "game's commands and 'exit' leaves; '%s' comes back later.\nType 'prologue' to begin.\n" "$2"
+	printf "game's commands and 'exit' leaves; %s\nType 'prologue' to begin.\n" "$(back "$2" 'comes back later')"
 }
-leaving() { printf "Your game is kept in %s; '%s' goes on from there.\n" "$1" "$2"; }
+# back COMMAND WHAT: a command that goes on with the game, as a sentence
+# tells it: a word in quotes, or else on a line of its own.
+back() { if [[ $1 == *' '* ]]; then printf 'this %s:\n    %s' "$2" "$1"; else printf "'%s' %s." "$1" "$2"; fi; }
+leaving() { printf "Your game is kept in %s; %s\n" "$1" "$(back "$2" 'goes on from there')"; }
 
 @test "a new directory gets a new game, in the journal" {
 	game "$top/new" <<<prologue
@@ -54,17 +57,20 @@ leaving() { printf "Your game is kept in %s; '%s' goes on from there.\n" "$1" "$
 	sed -i '$ s/ active=[0-9]* / active=7500 /' "$journal"
 	game "$play" <<<"$(tail -n +4 <<<"$whole_game")"
 	[ "$status" = 0 ]
-	head -n 16 "$T/out" >"$T/welcome"
+	head -n 18 "$T/out" >"$T/welcome"
 	same_bytes "$T/welcome" "Welcome back to Pacifica.  Your game is in $play, as you left it.
 2 of 7 steps done.
 Next: when Jean is backed up in Pacifica_Copy, run duplicate.
 
 $(steps_map 2)
 'steps' shows them again, 'hint' helps when you are stuck, 'help' lists the
-game's commands and 'exit' leaves; 'pacifica $play' comes back later.
-To start over: pacifica --new $play"$'\n'
+game's commands and 'exit' leaves; this comes back later:
+    pacifica $play
+To start over, leave and type:
+    pacifica --new $play"$'\n'
 	sed -n '/^URGENT/,$p' "$T/out" >"$T/story"
-	same_bytes "$T/story" "$urgent_alert$bridge$victory$openings$jailed$justice"$'Your finished game is kept in '"$play; 'pacifica --new $play' starts a new one."$'\n'
+	same_bytes "$T/story" "$urgent_alert$bridge$victory$openings$jailed$justice"$'Your finished game is kept in '"$play; this starts a new one:
+    pacifica --new $play"$'\n'
 	grep '^Next:' "$T/said" >"$T/next"
 	same_bytes "$T/next" $'Next: find and read the alert file; confirm it with confirm_shellwatch_message.
 Next: when the stronghold is deleted, run raze.
@@ -73,7 +79,8 @@ Next: when the jail is an indefinite_detention_center, run retribute.\n'
 	active=$(grep $'\tretribute\tdone\t' "$journal" | sed 's/.* active=\([0-9]*\) .*/\1/')
 	[ "$active" -ge 7500 ] || fail "active time $active, want 7500 and this session's"
 	played=$(printf '%d h %02d min' $((active / 3600)) $((active % 3600 / 60)))
-	tr '\n' ' ' <"$T/said" | grep -qF "The game is finished: all 7 steps are done, in $played of play. To play again, leave and type: pacifica --new $play "
+	tr '\n' ' ' <"$T/said" | grep -qF "The game is finished: all 7 steps are done, in $played of play. To play again, leave and type: "
+	grep -qx "    pacifica --new $play" "$T/said"
 	[ -z "$(awk 'length > 79' "$T/said")" ]
 	events | cut -f 2- | sed 1d | tr '\t\n' ' ,' | grep -qx 'prologue briefing,resettle home,left,resumed,duplicate alert,bridge,raze victory,celebrate planted,celebrate jailed,retribute done,left,'
 	game "$play" </dev/null
@@ -114,7 +121,7 @@ Next: when the jail is an indefinite_detention_center, run retribute.\n'
 	mkdir "$top/elsewhere"
 	game "$play" <<<"cd $top/elsewhere; prologue; raze; cd $play; steps"
 	[ -f "$top/elsewhere/Jean" ]; [ ! -e "$play/Jean" ]
-	[ "$(tr '\n' ' ' <"$T/said")" = "prologue judged the directory it ran in, $top/elsewhere, not your playing directory, so the game does not count this run. Your game is in $play: cd $play goes there. " ]
+	[ "$(tr '\n' ' ' <"$T/said")" = "prologue judged the directory it ran in, $top/elsewhere, not your playing directory, so the game does not count this run. Your game is in $play; this goes there:     cd $play " ]
 	[ "$(awk 'length > 79' "$T/said")" = '' ]
 	same_bytes <(events | cut -f 2) $'begun\noutside\noutside\nleft\n'
 	grep -qxF '  > prologue    begins it: Jean, a file, is a long way from home' "$T/out"
@@ -133,11 +140,15 @@ Next: when the jail is an indefinite_detention_center, run retribute.\n'
 	events | cut -f 2- | sed -n 2p | grep -qx $'raze\tvictory'
 }
 
+# The commands that bring a game to the bridge.
+at_bridge=$(head -n 5 <<<"$whole_game")
+
 @test "the bridge wants the alert's 10th word" {
 	while IFS='|' read -r words said; do
-		game "$play" <<<"confirm_shellwatch_message $words; echo \"status \$?\""
-		grep -qx 'status 1' "$T/out"; [ -z "$(ls -A "$play")" ]
-		same_bytes "$T/said" "confirm_shellwatch_message: ${said//\\n/$'\n'}"$'\n'
+		rm -rf "$play"
+		game "$play" <<<"$at_bridge"$'\n'"confirm_shellwatch_message $words; echo \"status \$?\""
+		grep -qx 'status 1' "$T/out"; [ ! -e "$play/yklim_yaw" ]
+		grep -v '^Next: ' "$T/said" | same_bytes /dev/stdin "confirm_shellwatch_message: ${said//\\n/$'\n'}"$'\n'
 	done <<-'EOF'
 		|give it a word: the 10th of the alert's message
 		toward|"toward": not the 10th word of the alert's message
@@ -149,25 +160,40 @@ Next: when the jail is an indefinite_detention_center, run retribute.\n'
 }
 
 @test "the bridge builds exactly the stronghold, once a game, then says what comes next" {
-	game "$play" <<<$'confirm_shellwatch_message towards\nconfirm_shellwatch_message towards\nrm -r yklim_yaw\nmkdir Pacifica\nconfirm_shellwatch_message towards\nraze'
+	game "$play" <<<"$at_bridge"$'\nconfirm_shellwatch_message towards\nconfirm_shellwatch_message towards\nrm -r yklim_yaw\nconfirm_shellwatch_message towards\nraze'
 	sed -n '/^Message confirmed/,/^Hooray/p' "$T/out" >"$T/story"
 	same_bytes "$T/story" "$bridge"$'The Grob stronghold still stands in your playing directory, starting at\nyklim_yaw.\n'"$rebuilt$victory"
-	# The steps before the bridge are not done: prologue is the next.
-	same_bytes "$T/said" $'Next: run prologue to begin.\nNext: run prologue to begin.\n'
-	same_bytes <(listing "$play") $'./Pacifica\n'
+	grep '^Next:' "$T/said" | tail -n 2 | same_bytes /dev/stdin $'Next: when the stronghold is deleted, run raze.
+Next: run celebrate; when the Grob it hides is in a jail, run it again.\n'
+	[ ! -e "$play/yklim_yaw" ]
 	game "$play" <<<'confirm_shellwatch_message towards'; grep -qxF "${rebuilt%%$'\n'*}" "$T/out"
+}
+
+@test "before duplicate has delivered the alert, the bridge builds nothing and counts nothing, nor does raze" {
+	game "$play" <<<$'confirm_shellwatch_message towards; echo "status $?"\nprologue\nmkdir Pacifica; mv Jean Pacifica/; resettle
+confirm_shellwatch_message towards; echo "status $?"\nconfirm_shellwatch_message; echo "status $?"\nraze'
+	[ "$(grep -c '^status 1$' "$T/out")" = 3 ]; [ ! -e "$play/yklim_yaw" ]
+	[ "$(grep -cxF 'confirm_shellwatch_message: no alert has come yet; duplicate brings it' "$T/said")" = 3 ]
+	same_bytes <(events | cut -f 2-) $'begun\nprologue\tbriefing\nresettle\thome\nraze\tvictory\nleft\n'
+	env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" --report --csv >"$T/csv"
+	[ "$(sed -n 2p "$T/csv" | cut -d , -f 3,5)" = 2,duplicate ]
+	[ "$(sed -n 2p "$T/csv" | cut -d , -f 17-19)" = ,, ]
+	# Played in story order, the same word counts.
+	game "$play" <<<"$(sed -n 4,5p <<<"$whole_game")"$'\nconfirm_shellwatch_message towards\nrm -r yklim_yaw; raze'
+	env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" --report --csv >"$T/csv"
+	[ "$(sed -n 2p "$T/csv" | cut -d , -f 3,5)" = 5,celebrate ]
 }
 
 @test "the bridge says what is in the way, and builds through no link and outside no playing directory" {
 	mkdir "$top/outside"
 	for blocker in 'printf x >yklim_yaw' "ln -s $top/outside yklim_yaw" "mkdir yklim_yaw; ln -s $top/outside yklim_yaw/atled_tnardauq"; do
 		rm -rf "$play"; mkdir "$play"
-		game "$play" <<<"$blocker; confirm_shellwatch_message towards; echo \"status \$?\""
+		game "$play" <<<"$at_bridge"$'\n'"$blocker; confirm_shellwatch_message towards; echo \"status \$?\""
 		grep -qx 'status 1' "$T/out"; grep -q '^confirm_shellwatch_message: yklim_yaw.* is in the way of the stronghold; move it aside$' "$T/said"
 		[ -z "$(ls -A "$top/outside")" ]
 	done
 	rm -rf "$play"; mkdir "$play"
-	game "$play" <<<"mv $play $top/moved; confirm_shellwatch_message towards; echo \"status \$?\""
+	game "$play" <<<"$at_bridge"$'\n'"mv $play $top/moved; confirm_shellwatch_message towards; echo \"status \$?\""
 	grep -qx 'status 1' "$T/out"; grep -qxF "confirm_shellwatch_message: your playing directory $play is gone" "$T/said"
 	[ ! -e "$play" ]; [ ! -e "$top/moved/yklim_yaw" ]
 }
@@ -200,16 +226,17 @@ Next: when the jail is an indefinite_detention_center, run retribute.\n'
 	game "$play" <<<$'steps\nhelp\nhelp cd\ndeclare -F | grep -v " pacifica_\\|-fx" | tr "\\n" " "; echo'
 	sed -n '/^Type .prologue/,/^Your game/p' "$T/out" | sed '1d;$d' >"$T/shown"
 	head -n 9 "$T/shown" | same_bytes /dev/stdin "$(steps_map 0)"$'\n'
-	sed -n 10,17p "$T/shown" | same_bytes /dev/stdin $'The game\'s own commands:
+	sed -n 10,18p "$T/shown" | same_bytes /dev/stdin $'The game\'s own commands:
   steps                            the steps of the story, and where you are
   hint                             a hint for where you are; again for more
   help                             this list; help NAME gives bash\'s help
   confirm_shellwatch_message WORD  confirms the alert, as it asks
   exit                             leaves the game; pacifica comes back to it
+  Ctrl-C                           cancels a line, even one a quote left open
 The programs prologue, resettle, duplicate, raze, celebrate and retribute
 each judge the directory they run in.\n'
-	sed -n 18p "$T/shown" | grep -q '^cd: cd '
-	tail -n 1 "$T/shown" | grep -qx 'declare -f celebrate declare -f confirm_shellwatch_message declare -f duplicate declare -f help declare -f hint declare -f prologue declare -f raze declare -f resettle declare -f retribute declare -f steps '
+	sed -n 19p "$T/shown" | grep -q '^cd: cd '
+	tail -n 1 "$T/shown" | grep -qx 'declare -f celebrate declare -f command_not_found_handle declare -f confirm_shellwatch_message declare -f duplicate declare -f help declare -f hint declare -f prologue declare -f raze declare -f resettle declare -f retribute declare -f steps '
 }
 
 @test "the player's bashrc comes first; the game's prompt, PATH and commands win" {
@@ -334,17 +361,21 @@ each judge the directory they run in.\n'
 	game --new --yes "$play" </dev/null
 	type_in "mkdir Pacifica; mv Jean Pacifica/; resettle" "cd $play; prologue"
 	close_game
-	tr '\n' ' ' <"$T/open.err" | grep -qF "prologue judged the directory it ran in, $play, not your playing directory, so the game does not count this run. Your game is in $play.1: cd $play.1 goes there."
+	tr '\n' ' ' <"$T/open.err" | grep -qF "prologue judged the directory it ran in, $play, not your playing directory, so the game does not count this run. Your game is in $play.1; this goes there:     cd $play.1 "
 	same_bytes <(events | grep -v '	left$') "$play"$'\tbegun\n'"$play"$'\tprologue\tbriefing\n'"$play"$'\tresumed\n'"$play.1"$'\taside\t'"$play"$'\n'"$play"$'\tbegun\n'"$play.1"$'\tresettle\thome\n'"$play.1"$'\toutside\tprologue\n'
 	game "$play.1" </dev/null; grep -qx '2 of 7 steps done.' "$T/out"
 }
 
-@test "emptying the playing directory, or deleting it, undoes no step" {
+@test "emptying the playing directory, or deleting it, undoes no step, and the welcome says so" {
 	game "$play" <<<"$(head -n 3 <<<"$whole_game")"
 	rm -r "${play:?}"/*
 	game "$play" </dev/null; grep -qx '2 of 7 steps done.' "$T/out"
+	head -n 1 "$T/out" | grep -qxF "Welcome back to Pacifica.  Your game is in $play, but the directory is empty now: what was made there is gone.  The steps done still count."
 	rm -r "$play"
 	game "$play" </dev/null; grep -qx '2 of 7 steps done.' "$T/out"; [ -d "$play" ]
+	head -n 1 "$T/out" | grep -qxF "Welcome back to Pacifica.  Your game is in $play, but the directory was deleted: it is made again, empty.  The steps done still count."
+	game "$top/fresh" </dev/null; game "$top/fresh" </dev/null
+	head -n 1 "$T/out" | grep -qxF "Welcome back to Pacifica.  Your game is in $top/fresh, as you left it."
 }
 
 @test "a write the record refuses is kept for the session, said once, and written at the next event that can" {

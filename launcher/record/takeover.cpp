@@ -142,7 +142,11 @@ void fold_list(Games &games, std::string_view text, bool strongholds, time_t now
 		if (!strongholds && !g)
 			games.add(esc.view(), now, true);
 		else if (strongholds && g && games.from_list[games.index(g)])
-			apply(*g, now, "bridge", "");
+			// The stronghold stood once the alert was confirmed, and the
+			// steps before it were done too.
+			for (int s = 0; s <= step_index("bridge"); s++)
+				if (g->done[s] < 0)
+					g->done[s] = 0;
 	});
 }
 

@@ -15,6 +15,7 @@
 
 namespace {
 
+constexpr std::string_view no_alert = "confirm_shellwatch_message: no alert has come yet; duplicate brings it";
 constexpr std::string_view no_word = "confirm_shellwatch_message: give it a word: the 10th of the alert's message";
 constexpr std::string_view many_words = "confirm_shellwatch_message: one word only: the 10th of the alert's message";
 constexpr std::string_view not_the_word = ": not the 10th word of the alert's message";
@@ -32,7 +33,7 @@ constexpr std::string_view not_again =
 namespace {
 
 // What the bridge found under the record's lock.
-enum { built, already, failed } outcome;
+enum { built, already, early, failed } outcome;
 
 // The stronghold built inside the playing directory as it stands, through
 // no link; false, said, when it cannot be.
@@ -79,10 +80,22 @@ bool build(std::string_view escaped_dir)
 	return true;
 }
 
-// Under the lock, so that two confirmations at once build and count once.
+// Whether the alert that the bridge confirms has come in this game: the
+// step that the story's table says the bridge needs is done.
+bool alert_came(const Game &g)
+{
+	int needs = step_index(story::steps[step_index("bridge")].needs);
+	return needs < 0 || g.done[needs] >= 0;
+}
+
+// Under the lock, so that two confirmations at once build and count once,
+// and none before the alert.
 bool build_once(const Game &before, Game &)
 {
-	outcome = before.done[step_index("bridge")] >= 0 ? already : build(before.dir.view()) ? built : failed;
+	outcome = before.done[step_index("bridge")] >= 0 ? already
+	          : !alert_came(before)                  ? early
+	          : build(before.dir.view())            ? built
+	                                                 : failed;
 	return outcome == built;
 }
 
@@ -93,6 +106,14 @@ int cmd_bridge(int argc, char **argv)
 	Game g;
 	if (!the_game(g))
 		die(no_game);
+	// Nothing to confirm before duplicate has delivered the alert in this
+	// game: nothing is built, nor recorded, not even a wrong word.
+	if (g.done[step_index("bridge")] < 0 && !alert_came(g)) {
+		Buf text;
+		wrap(text, text_width(2), no_alert);
+		err(text.add('\n').view());
+		return 1;
+	}
 	Buf word;
 	if (argc == 2)
 		for (const char *c = argv[1]; *c; c++)
@@ -123,7 +144,12 @@ int cmd_bridge(int argc, char **argv)
 		out(stat(s.p, &st) == 0 && S_ISDIR(st.st_mode) ? still_stands : not_again);
 		return 0;
 	}
-	if (outcome == failed)
+	if (outcome == early) {
+		Buf text;
+		wrap(text, text_width(2), no_alert);
+		err(text.add('\n').view());
+	}
+	if (outcome == early || outcome == failed)
 		return 1;
 	out(confirmed);
 	if (recorded)

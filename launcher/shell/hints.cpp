@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 
 #include "record/record.hpp"
@@ -19,29 +20,51 @@ constexpr std::string_view hints_off = "Hints are off in this game.\n";
 
 const char *base;	// the playing directory, unescaped
 
+// Paths that the hint's first lines put aside: the rest of the hint is
+// told as if they were gone.
+constexpr int most_gone = 4;
+Buf gone[most_gone];
+int ngone;
+
+bool is_gone(std::string_view rel)
+{
+	for (int i = 0; i < ngone; i++) {
+		std::string_view g = gone[i].view();
+		if (rel.substr(0, g.size()) == g && (rel.size() == g.size() || rel[g.size()] == '/'))
+			return true;
+	}
+	return false;
+}
+
 bool exists(const char *rel, bool follow = true)
 {
 	struct stat st;
-	return fstatat(AT_FDCWD, Buf().add(base).add('/').add(rel).p, &st, follow ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+	return !is_gone(rel) &&
+	       fstatat(AT_FDCWD, Buf().add(base).add('/').add(rel).p, &st, follow ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool is_dir(const char *rel)
 {
 	struct stat st;
-	return stat(Buf().add(base).add('/').add(rel).p, &st) == 0 && S_ISDIR(st.st_mode);
+	return !is_gone(rel) && stat(Buf().add(base).add('/').add(rel).p, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 bool is_link(const char *rel)
 {
 	struct stat st;
-	return lstat(Buf().add(base).add('/').add(rel).p, &st) == 0 && S_ISLNK(st.st_mode);
+	return !is_gone(rel) && lstat(Buf().add(base).add('/').add(rel).p, &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-bool readable(const char *rel) { return access(Buf().add(base).add('/').add(rel).p, R_OK) == 0; }
+bool readable(const char *rel, int more = 0)
+{
+	return !is_gone(rel) && access(Buf().add(base).add('/').add(rel).p, R_OK | more) == 0;
+}
 
 // The first line of a regular file, without its newline; false if none.
 bool first_line(const char *rel, Buf &to)
 {
+	if (is_gone(rel))
+		return false;
 	int fd = open(Buf().add(base).add('/').add(rel).p, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 	struct stat st;
 	if (fd < 0)
@@ -96,17 +119,24 @@ const char *which(const Game &g, int on, std::string_view key)
 		return "ready";
 	}
 	if (step == "bridge") {
+		// duplicate writes the alert again only for a true copy of Jean.
+		if (!exists(story::alert.data())) {
+			const char *copy = which(g, step_index("duplicate"), "");
+			return std::string_view(copy) == "ready" ? "alert-gone" : copy;
+		}
 		if (last == "raze:victory")
 			return "raze-premature";
-		if (!exists(story::alert.data()))
-			return "alert-gone";
 		return last == "bridge:word" ? "bridge-word" : "step-bridge";
 	}
 	if (step == "raze")
 		return is_dir(Buf().add(story::stronghold).add('/').p) ? "step-raze" : "ready";
 	if (step == "celebrate") {
-		if (exists("jail") && !is_dir("jail"))
-			return "celebrate-jail-file";
+		// A Grob file celebrate could not read or write, or a playing
+		// directory it could not write in.
+		bool shut = access(base, W_OK | X_OK) != 0 || (exists(".grob") && !readable(".grob", W_OK)) ||
+		            (exists("jail") && !readable("jail", X_OK)) || (exists("jail/.grob") && !readable("jail/.grob"));
+		if (key == "failed" && shut)
+			return "celebrate-failed";
 		if (exists(".grob")) {
 			if (!exists("jail"))
 				return "celebrate-nojail";
@@ -118,9 +148,7 @@ const char *which(const Game &g, int on, std::string_view key)
 			return "step-celebrate";
 		if (!exists("jail/.grob"))
 			return "celebrate-nogrob";
-		if (key == "wrong" || is_dir("jail/.grob"))
-			return "celebrate-wrong";
-		return key == "failed" ? "celebrate-failed" : "ready";
+		return key == "wrong" ? "celebrate-wrong" : "ready";
 	}
 	if (step == "retribute") {
 		if (is_dir("jail") && readable("jail"))
@@ -139,7 +167,7 @@ struct Words {
 };
 
 // text with the words put in.
-void fill(Buf &to, std::string_view text, const Words &w)
+Buf &fill(Buf &to, std::string_view text, const Words &w)
 {
 	const Mistake *m = w.m;
 	for (size_t at; (at = text.find('$')) != text.npos;) {
@@ -171,18 +199,19 @@ void fill(Buf &to, std::string_view text, const Words &w)
 		} else if (m && m->want && word == "place") {
 			to.add(m->want->place);
 		} else if (m && word == "commands") {
-			// The mend's command lines, on one line.
-			std::string_view lines = m->mend.view();
-			for (bool first = true; !lines.empty(); first = false) {
+			// The mend's command lines, each on a line of its own.
+			if (to.n && to.p[to.n - 1] == ' ')
+				to.p[--to.n] = '\0';
+			for (std::string_view lines = m->mend.view(); !lines.empty();) {
 				std::string_view line = lines.substr(0, lines.find('\n'));
 				lines.remove_prefix(line.size() + (line.size() < lines.size()));
-				to.add(first ? "" : lines.empty() ? "; then " : "; ").add(line.substr(0, line.find(" # ")));
+				to.add("\n    ").add(line.substr(0, line.find(" # ")));
 			}
 		} else {
 			to.add('$').add(word);
 		}
 	}
-	to.add(text);
+	return to.add(text);
 }
 
 }  // namespace
@@ -190,23 +219,55 @@ void fill(Buf &to, std::string_view text, const Words &w)
 int situation(const Game &g, bool here, int &ready, Mistake *m)
 {
 	ready = g.on();
-	if (!here)
-		return hint_row("outside");
-	Buf dir;
+	Mistake found;
+	if (m == nullptr)
+		m = &found;
+	Buf dir, quoted_dir;
 	unescape(dir, g.dir.view());
+	quoted(quoted_dir, dir.view());
+	Words w = {ready < story::nsteps ? story::steps[ready].name : "", quoted_dir.view(), nullptr};
+	if (!here && ready < story::nsteps) {
+		// From elsewhere: to the playing directory, made again if it is
+		// gone, then what the hint there says.
+		struct stat st;
+		bool gone_dir = stat(dir.p, &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+		int there = situation(g, true, ready, m);
+		Buf rest;
+		if (story::hints[there].lines == "$mend")
+			rest.add(m->mend.view());
+		else
+			fill(rest, story::hints[there].lines, w).add('\n');
+		m->mend.clear();
+		if (gone_dir)
+			m->mend.add("mkdir -p ").add(quoted_dir.view()).add(" # makes your playing directory again\n");
+		m->mend.add("cd ").add(quoted_dir.view()).add(" # goes to your playing directory\n").add(rest.view());
+		return hint_row(gone_dir ? "gone" : "outside");
+	}
 	base = dir.p;
 	std::string_view last = g.last, key;
 	size_t colon = last.find(':');
 	if (ready < story::nsteps && colon != last.npos && last.substr(0, colon) == story::steps[ready].name)
 		key = last.substr(colon + 1);
-	int r = hint_row(which(g, ready, key));
-	// A name the player made for one the step wants is told before
-	// anything else about the step.
-	Mistake found;
-	if (m == nullptr)
-		m = &found;
-	if (r != hint_row("ready") && r != hint_row("finished") && find_mistake(base, ready, *m))
+	// What stands in the way of the step's directories is told first:
+	// the rest of what the step's own hint says cannot be done before.
+	int r, aside = ready < story::nsteps ? find_obstacles(base, ready, *m, gone, most_gone) : -1;
+	if (aside > 0) {
+		ngone = aside;
+		const story::Hint &rest = story::hints[hint_row(which(g, ready, key))];
+		ngone = 0;
+		fill(m->mend, rest.lines, w).add('\n');
+	}
+	if (aside >= 0) {
 		r = m->row;
+	} else {
+		// A name the player made for one the step wants is told before
+		// anything else about the step.
+		r = hint_row(which(g, ready, key));
+		if (r != hint_row("ready") && r != hint_row("finished") && find_mistake(base, ready, *m))
+			r = m->row;
+	}
+	for (Buf &b : gone)
+		b.clear();
 	base = nullptr;
 	return r;
 }
@@ -242,29 +303,29 @@ struct Lines {
 	size_t width;
 };
 
-// A mistake's lines hold the player's names, which are never filled in.
+// A command line, indented, to be typed as it stands; explained, after
+// what it does.  A mistake's lines hold the player's names, which are
+// never filled in.
 void add_line(std::string_view command, std::string_view what, bool literal, void *ctx)
 {
 	Lines &l = *static_cast<Lines *>(ctx);
-	l.b.add("$ ");
+	if (l.explained) {
+		Buf text;
+		if (literal)
+			text.add(what);
+		else
+			fill(text, what, l.w);
+		if (text.n && text.p[0] >= 'a' && text.p[0] <= 'z')
+			text.p[0] = char(text.p[0] - 'a' + 'A');
+		wrap(l.b, l.width, text.add(':').view());
+		l.b.add('\n');
+	}
+	l.b.add("    ");
 	if (literal)
 		l.b.add(command);
 	else
 		fill(l.b, command, l.w);
 	l.b.add('\n');
-	if (!l.explained)
-		return;
-	Buf text, wrapped;
-	if (literal)
-		text.add(what);
-	else
-		fill(text, what, l.w);
-	wrap(wrapped, l.width > 8 ? l.width - 4 : 4, text.view());
-	for (std::string_view rest = wrapped.view(); !rest.empty();) {
-		std::string_view line = rest.substr(0, rest.find('\n'));
-		rest.remove_prefix(line.size() + (line.size() < rest.size()));
-		l.b.add("    ").add(line).add('\n');
-	}
 }
 
 }  // namespace
@@ -276,8 +337,9 @@ void hint_idea(Buf &to, int r, std::string_view program)
 }
 
 // The hint for the situation the player is in: first the idea, with the
-// commands it needs; then the command lines for the player's directory;
-// then the same lines, each with what it does.  The count starts again
+// commands it needs; then the command lines for the player's directory,
+// each on a line of its own, indented, to be typed as it stands; then the
+// same lines, each after what it does.  The count starts again
 // after each run the record holds, and for each new situation.
 int cmd_hint()
 {
@@ -302,7 +364,9 @@ int cmd_hint()
 	quoted(quoted_dir, dir.view());
 	size_t width = text_width(1);
 	if (level == 1) {
-		Words w = {program, dir.view(), &m};
+		Buf shown_dir;
+		shown(shown_dir, dir.view());
+		Words w = {program, shown_dir.view(), &m};
 		Buf text;
 		fill(text, h.idea, w);
 		wrap(b, width, text.view());

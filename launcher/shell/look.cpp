@@ -137,15 +137,20 @@ void differs(Buf &to, std::string_view name, std::string_view wanted)
 		                                                                          : ", with no blank in it");
 		return;
 	}
+	if (name.size() > 1 && name[0] == '-' && name.substr(1) == wanted) {
+		to.add(", with no - before it");
+		return;
+	}
 	if (wanted[0] == '.' && name == wanted.substr(1)) {
 		to.add(", beginning with a dot");
 		return;
 	}
 	if (name.size() == wanted.size()) {
-		size_t cases = 0, other = 0, at = 0;
+		size_t cases = 0, other = 0, dashes = 0, at = 0;
 		for (size_t i = 0; i < name.size(); i++)
 			if (name[i] != wanted[i]) {
 				(lower(name[i]) == lower(wanted[i]) ? cases : other)++;
+				dashes += name[i] == '-' && wanted[i] == '_';
 				at = i;
 			}
 		if (cases == 1 && other == 0) {
@@ -160,7 +165,7 @@ void differs(Buf &to, std::string_view name, std::string_view wanted)
 			to.add(small ? ", all in small letters" : ", with its capitals and small letters just so");
 			return;
 		}
-		if (!cases && other == 1 && name[at] == '-' && wanted[at] == '_') {
+		if (!cases && other && other == dashes) {
 			to.add(", with _ where you typed -");
 			return;
 		}
@@ -168,13 +173,17 @@ void differs(Buf &to, std::string_view name, std::string_view wanted)
 	to.add(", spelled just so, letter for letter");
 }
 
-// A name as the player would type it on a command line.
-void typed(Buf &to, std::string_view s)
+// A name as the player would type it on a command line; as an operand of
+// a command, one that begins with a dash is given as ./-NAME, so that no
+// command takes it for options.
+void typed(Buf &to, std::string_view s, bool operand = false)
 {
 	bool safe = !s.empty() && printable(s);
 	for (char c : s)
 		safe &= (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || strchr("._-/+,:@%=", c);
-	if (safe && s[0] != '-') {
+	if (operand && !s.empty() && s[0] == '-')
+		to.add("./");
+	if (safe && (operand || s[0] != '-')) {
 		to.add(s);
 		return;
 	}
@@ -196,7 +205,7 @@ struct Mend {
 			if (first || w == "-p" || w == "-r")
 				m.mend.add(w);
 			else
-				typed(m.mend, w);
+				typed(m.mend, w, true);
 			first = false;
 		}
 		m.mend.add(" # ").add(what).add('\n');
@@ -297,6 +306,9 @@ bool find_mistake(const char *base, int step, Mistake &m)
 		mend.line({story::steps[step].command}, judges(story::steps[step].command));
 		return true;
 	}
+	// A copy's original, moved with its directory into the copy's.
+	std::string_view origin = parent_of(l.skip);
+	bool origin_gone = copy && fstatat(at, Buf().add(origin).p, &st, AT_SYMLINK_NOFOLLOW) != 0;
 	close(at);
 	std::string_view p = l.found[best].path.view();
 	int depth = l.found[best].depth;
@@ -348,7 +360,14 @@ bool find_mistake(const char *base, int step, Mistake &m)
 	} else {
 		std::string_view middle = parent_of(p);
 		std::string_view second = name_of(middle);
-		if (first == D) {
+		if (first == D && origin_gone && middle.substr(D.size() + 1) == origin && name_of(p) == N) {
+			for (const story::Want &want : story::wants)
+				if (want.path == l.skip)
+					m.want = &want;
+			fill("inside", origin, D);
+			mend.line({"mv", middle, "."}, Buf().add("moves ").add(origin).add(" out of ").add(D).add(", to here").view());
+			mend.line({"cp", l.skip, into.view()}, Buf().add("copies Jean into ").add(D).view());
+		} else if (first == D) {
 			fill("too-deep", middle, "");
 			m.wanted.add(w->path);
 			mend.line({"mv", p, w->path}, Buf().add("moves ").add(w->name).add(" up, into ").add(D).view());
@@ -372,4 +391,150 @@ bool find_mistake(const char *base, int step, Mistake &m)
 		mend.line({"rm", N}, Buf().add("deletes the ").add(w->name).add(" left here: one is enough").view());
 	mend.line({story::steps[step].command}, judges(story::steps[step].command));
 	return m.row >= 0;
+}
+
+namespace {
+
+// A free name to put path aside under, beside it: path.old, path.old2, ...
+void aside_name(int at, std::string_view path, Buf &to)
+{
+	struct stat st;
+	for (int n = 1; n < 100; n++) {
+		to.clear();
+		to.add(path).add(".old");
+		if (n > 1)
+			to.num(n);
+		if (fstatat(at, to.p, &st, AT_SYMLINK_NOFOLLOW) != 0)
+			return;
+	}
+}
+
+// What stands where a directory belongs, in a word for the hint.
+const char *kind(const struct stat &st)
+{
+	if (S_ISREG(st.st_mode))
+		return "a file";
+	return S_ISLNK(st.st_mode) ? "a symbolic link" : "neither file nor directory";
+}
+
+}  // namespace
+
+int find_obstacles(const char *base, int step, Mistake &m, Buf *gone, int most)
+{
+	const story::Want *w = nullptr;
+	for (const story::Want &want : story::wants)
+		if (want.step == story::steps[step].name)
+			w = &want;
+	if (!w)
+		return -1;
+	// Where the step wants a directory, and its prop's file; a copy wants
+	// the original's too, which it copies.
+	struct Place {
+		std::string_view path;
+		const story::Want *want;
+		bool dir;
+	} places[4];
+	int np = 0;
+	for (const story::Want &want : story::wants)
+		if (&want == w || (w->step == "duplicate" && want.step == "resettle")) {
+			places[np++] = {parent_of(want.path), &want, true};
+			places[np++] = {want.path, &want, false};
+		}
+	int at = open(base, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (at < 0)
+		return -1;
+	Mend mend{m};
+	int ngone = 0, props = 0, n = 0;
+	for (int i = 0; i < np; i++) {
+		Buf path, name;
+		path.add(places[i].path);
+		struct stat st, lst;
+		if (fstatat(at, path.p, &lst, AT_SYMLINK_NOFOLLOW) != 0)
+			continue;
+		bool dir = fstatat(at, path.p, &st, 0) == 0 && S_ISDIR(st.st_mode);
+		if (dir == places[i].dir)
+			continue;
+		const story::Want &want = *places[i].want;
+		std::string_view N = name_of(want.path);
+		name.add(N);
+		if (n++ == 0) {
+			m.want = &want;
+			typed(m.found, places[i].path);
+			if (places[i].dir)
+				m.differs.add(" is ").add(kind(lst)).add(", not a directory, so nothing can go into it");
+			else
+				m.differs.add(" is a directory, where ").add(want.name).add(" must be a file");
+		}
+		// mv PROP DIR with no directory DIR: the prop under the
+		// directory's name, given back its own when nothing else has it.
+		bool top_free = fstatat(at, name.p, &st, AT_SYMLINK_NOFOLLOW) != 0 || says(at, name.p, want.prop);
+		if (places[i].dir && S_ISREG(lst.st_mode) && says(at, path.p, want.prop) && top_free) {
+			props++;
+			mend.line({"mv", places[i].path, N}, Buf().add("gives ").add(want.name).add(" back the name ").add(N).view());
+			if (want.step == "retribute" && fstatat(at, "jail", &st, 0) == 0 && S_ISDIR(st.st_mode))
+				mend.line({"mv", "jail", places[i].path}, Buf().add("renames the jail to ").add(places[i].path).view());
+			else
+				mend.line({"mkdir", places[i].path}, Buf().add("makes the directory ").add(places[i].path).view());
+			mend.line({"mv", N, Buf().add(places[i].path).add('/').view()},
+			          Buf().add("moves ").add(want.name).add(" into ").add(places[i].path).view());
+			continue;
+		}
+		Buf aside;
+		aside_name(at, places[i].path, aside);
+		mend.line({"mv", places[i].path, aside.view()},
+		          Buf().add("puts ").add(places[i].path).add(" aside, as ").add(aside.view()).add(", all it holds kept").view());
+		if (ngone < most)
+			gone[ngone++].add(places[i].path);
+	}
+	close(at);
+	if (n == 0)
+		return -1;
+	m.row = hint_row(props == n ? "file-not-dir" : "in-the-way");
+	if (props == n)
+		mend.line({story::steps[step].command}, judges(story::steps[step].command));
+	// The lines for what is left once the rest is put aside are the
+	// caller's, when nothing was mended in place.
+	return props == 0 ? ngone : 0;
+}
+
+bool name_meant(std::string_view typed, Buf &line)
+{
+	// The game shell's own commands, besides the programs.
+	static constexpr std::string_view own[] = {"confirm_shellwatch_message", "steps", "hint", "help", "exit"};
+	size_t slash = typed.rfind('/');
+	std::string_view path = slash == typed.npos ? "" : typed.substr(0, slash + 1);
+	std::string_view name = typed.substr(path.size());
+	if (name.empty() || name.size() > 62)
+		return false;
+	std::string_view best;
+	size_t closest = 99;
+	Buf a;
+	plain(a, name);
+	auto consider = [&](std::string_view command) {
+		Buf b;
+		plain(b, command);
+		size_t d = distance(a.view(), b.view());
+		if (d <= (b.n <= 4 ? 1 : 2) && d < closest)
+			best = command, closest = d;
+	};
+	for (std::string_view p : story::programs)
+		consider(p);
+	for (std::string_view c : own)
+		consider(c);
+	if (best.empty() || (path.empty() && name == best))
+		return false;
+	if (!path.empty()) {
+		line.add("The game's command is ").add(best).add(": type it without ");
+		shown(line, path);
+		line.add(" before it.");
+	} else if (closest == 0) {
+		shown(line, name);
+		line.add(": command not found. The game's command is ").add(best);
+		differs(line, name, best);
+		line.add('.');
+	} else {
+		shown(line, name);
+		line.add(": command not found. Did you mean the game's ").add(best).add('?');
+	}
+	return true;
 }

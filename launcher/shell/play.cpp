@@ -189,9 +189,12 @@ bool unknown_game()
 	refuse("", name, said.add(", deleting nothing, and begins a new one").view());
 }
 
+// How a game's playing directory stands when it is resumed.
+enum class Found { as_left, emptied, deleted };
+
 // The welcome, in one write; on a terminal its long lines are broken at
 // blanks, as the story's are.
-void welcome(const Game &g, std::string_view game, std::string_view back, bool fresh)
+void welcome(const Game &g, std::string_view game, std::string_view back, bool fresh, Found found)
 {
 	Buf b;
 	if (fresh) {
@@ -200,18 +203,24 @@ void welcome(const Game &g, std::string_view game, std::string_view back, bool f
 	} else if (g.on() == story::nsteps) {
 		b.add("Welcome back to Pacifica.  Your game in ").add(game).add(" is finished.\n");
 	} else {
-		b.add("Welcome back to Pacifica.  Your game is in ").add(game).add(", as you left it.\n");
+		b.add("Welcome back to Pacifica.  Your game is in ").add(game);
+		if (found == Found::deleted)
+			b.add(", but the directory was deleted: it is made again, empty.  The steps done still count.\n");
+		else if (found == Found::emptied)
+			b.add(", but the directory is empty now: what was made there is gone.  The steps done still count.\n");
+		else
+			b.add(", as you left it.\n");
 		b.num(g.ndone()).add(" of ").num(story::nsteps).add(" steps done.\n");
 		b.add(story::steps[g.on()].next).add('\n');
 	}
 	b.add('\n');
 	steps_map(b, g);
 	b.add("'steps' shows them again, 'hint' helps when you are stuck, 'help' lists the\n");
-	b.add("game's commands and 'exit' leaves; '").add(back).add("' comes back later.\n");
+	command_said(b.add("game's commands and 'exit' leaves;"), " this comes back later", back, "comes back later.");
 	if (fresh)
 		b.add("Type 'prologue' to begin.\n");
 	else
-		b.add("To start over: pacifica --new").add(back.substr(8)).add('\n');
+		b.add("To start over, leave and type:\n    pacifica --new").add(back.substr(8)).add('\n');
 	show(1, b.view());
 }
 
@@ -323,8 +332,8 @@ int cmd_play(int argc, char **argv)
 	take_over_if_new(why);
 
 	struct stat st;
-	bool root = geteuid() == 0;
-	if (lstat(dir.p, &st) == 0) {
+	bool root = geteuid() == 0, was_there = lstat(dir.p, &st) == 0;
+	if (was_there) {
 		if (stat(dir.p, &st) != 0 || !S_ISDIR(st.st_mode))
 			refuse("", shown_name.view(), " is not a directory; give a new or empty one");
 		if (access(dir.p, R_OK | X_OK) != 0)
@@ -351,9 +360,9 @@ int cmd_play(int argc, char **argv)
 	Game g;
 	// Asked before the record's lock is taken, as the answer may be long
 	// in coming; decided again under it.
-	bool known = find_dir(escaped.view(), g);
+	bool known = find_dir(escaped.view(), g), empty = !has_entries();
 	bool unknown = !known && unknown_game();
-	if (has_entries() && !known && !unknown)
+	if (!empty && !known && !unknown)
 		refuse("", shown_name.view(), " is not empty and holds no game of pacifica's; give a new or empty directory");
 	if (unknown && !new_game_wanted)
 		refuse_unknown(cwd, shown_name.view());
@@ -421,7 +430,10 @@ int cmd_play(int argc, char **argv)
 
 	Buf back;
 	back_command(back, cwd);
-	welcome(g, game.view(), back.view(), !known);
+	// Every step done leaves something in the playing directory, so that
+	// an empty one was emptied.
+	Found found = !was_there ? Found::deleted : empty && g.ndone() > 0 ? Found::emptied : Found::as_left;
+	welcome(g, game.view(), back.view(), !known, found);
 
 	// What the game shell keeps.
 	char self[PATH_MAX];
@@ -445,6 +457,9 @@ int cmd_play(int argc, char **argv)
 	// file; the game shell sets it again once it has started.
 	if (!getenv("PATH"))
 		setenv("PATH", "/usr/local/bin:/usr/bin:/bin", 1);
+	// A line a quote left open goes on at PS2, which says how it ends;
+	// bash keeps it, unless the player's own ~/.bashrc sets another.
+	setenv("PS2", "[quote open: close it, or Ctrl-C cancels] > ", 0);
 	if (const char *posix = getenv("POSIXLY_CORRECT")) {
 		setenv("PACIFICA_POSIXLY_CORRECT", posix, 1);
 		unsetenv("POSIXLY_CORRECT");

@@ -26,6 +26,9 @@ constexpr std::string_view no_stronghold =
     "No stronghold has been built in this game yet, so this does not count: first read the alert file and "
     "confirm it with confirm_shellwatch_message.";
 constexpr std::string_view by_hand = "by-hand";
+// After celebrate's re-planting, the one answer of the programs that
+// prints nothing.
+constexpr std::string_view said_nothing = "No Grob was in jail/.grob, so celebrate hid him here again: ls -a shows .grob.";
 
 void shown_dir(Buf &to, const Game &g)
 {
@@ -183,6 +186,8 @@ int cmd_run(int argc, char **argv)
 	status = WEXITSTATUS(status);
 	int answer = answer_of(program, status, o.view());
 	std::string_view key = answer >= 0 ? story::answers[answer].key : "other";
+	if (answer >= 0 && story::answers[answer].opening.empty() && e.n == 0)
+		tell(said_nothing);
 	if (!have) {
 		if (game_number() > 0)
 			warn(no_game);
@@ -194,16 +199,25 @@ int cmd_run(int argc, char **argv)
 		record_event(g.number, "outside", program, now, {}, note_outside);
 		char cwd[4096];
 		if (first_outside) {
-			Buf b, dir;
-			b.add(program).add(" judged the directory it ran in, ");
-			shown(b, getcwd(cwd, sizeof cwd) ? cwd : ".");
+			Buf b, dir, path;
+			unescape(path, g.dir.view());
+			struct stat st;
+			bool gone = stat(path.p, &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
+			b.add(program);
+			if (getcwd(cwd, sizeof cwd))
+				shown(b.add(" judged the directory it ran in, "), cwd);
+			else
+				b.add(" ran in a directory that was deleted");
 			b.add(", not your playing directory, so the game does not count this run. Your game is in ");
 			shown_dir(dir, g);
-			b.add(dir.view()).add(": cd ");
-			Buf path;
-			unescape(path, g.dir.view());
-			quoted(b, path.view());
-			b.add(" goes there.");
+			b.add(dir.view());
+			if (gone) {
+				b.add(", which is gone too; these make it again and go there:\n    mkdir -p ");
+				quoted(b, path.view());
+			} else {
+				b.add("; this goes there:");
+			}
+			quoted(b.add("\n    cd "), path.view());
 			tell(b.view());
 		}
 	} else if (run_answer = answer, record_event(g.number, program, key, g, {}, nudge_if_stuck)) {

@@ -4,10 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "classrec.hpp"
 #include "record/record.hpp"
+#include "shell/hints.hpp"
 #include "shell/verbs.hpp"
 #include "util/names.hpp"
 #include "util/out.hpp"
@@ -77,6 +80,14 @@ void back_command(Buf &to, std::string_view dir)
 	quoted(to, dir);
 }
 
+void command_said(Buf &to, std::string_view before, std::string_view command, std::string_view after)
+{
+	if (command.find(' ') == command.npos)
+		to.add(" '").add(command).add("' ").add(after).add('\n');
+	else
+		to.add(before).add(":\n    ").add(command).add('\n');
+}
+
 void next_line(const Game &g)
 {
 	int on = g.on();
@@ -89,8 +100,7 @@ void next_line(const Game &g)
 	back_command(back, dir.view());
 	b.add("The game is finished: all ").num(g.ndone()).add(" steps are done, in ");
 	duration(b, g.active);
-	b.add(" of play. To play again, leave and type: pacifica --new");
-	b.add(back.view().substr(8));
+	b.add(" of play. To play again, leave and type:\n    pacifica --new").add(back.view().substr(8));
 	tell(b.view());
 }
 
@@ -121,30 +131,104 @@ int cmd_steps()
 	return 0;
 }
 
+namespace {
+
+bool within(std::string_view path, std::string_view dir)
+{
+	return path.substr(0, dir.size()) == dir && (path.size() == dir.size() || path[dir.size()] == '/');
+}
+
+// For the prompt of a shell whose playing directory is gone, or whose game
+// another shell's pacifica --new set aside under a new name while this
+// one stood in it: a word after the step, and once (while the prompt does
+// not have the word yet) the line that says so, with the commands that go
+// on.
+std::string_view moved(const Game &g)
+{
+	Buf dir, escaped, b;
+	unescape(dir, g.dir.view());
+	const char *began = getenv("PACIFICA_DIR"), *pwd = getenv("PWD"), *shown_on = getenv("PACIFICA_ON");
+	struct stat st;
+	std::string_view word;
+	if (began)
+		escape(escaped, began);
+	bool aside = began && escaped.view() != g.dir.view() && pwd && within(pwd, began) && !within(pwd, dir.view());
+	if (stat(dir.p, &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) {
+		word = ", directory gone";
+		b.add("Your playing directory ");
+		shown(b, dir.view());
+		b.add(" is gone: it was deleted or moved. The steps done still count; these make it again and go there:");
+		quoted(b.add("\n    mkdir -p "), dir.view());
+	} else if (aside) {
+		word = ", set aside";
+		b.add("Your game was set aside as ");
+		shown(b, dir.view());
+		b.add(" when a new game began in ");
+		shown(b, began);
+		b.add(", and goes on there; this shell is in it still. This goes to it:");
+	} else {
+		return "";
+	}
+	quoted(b.add("\n    cd "), dir.view());
+	std::string_view before = shown_on ? shown_on : "";
+	if (before.size() < word.size() || before.substr(before.size() - word.size()) != word)
+		tell(b.view());
+	return word;
+}
+
+}  // namespace
+
 // For the prompt: the step the player is on; with "last", the last
-// answer after it.  Given the shell's options, a word on set -e, which the
-// game shell turns off again.
+// answer after it.  Given the shell's options (and the status and last
+// word of the line typed), a word on set -e, which the game shell turns
+// off again, on a playing directory gone or set aside, and on a game's
+// command typed with a path.
 int cmd_view(int argc, char **argv)
 {
 	Game g;
-	if (argc > 1 && std::string_view(argv[1]).find('e') != std::string_view::npos && std::string_view(argv[1]) != "last")
+	bool prompt = argc > 1 && std::string_view(argv[1]) != "last";
+	if (prompt && std::string_view(argv[1]).find('e') != std::string_view::npos)
 		say("pacifica: set -e would end the game at the first program that says no; it is off again\n");
 	if (!the_game(g))
 		return 1;
+	// A game's command typed with a path, which bash looked for as a file.
+	Buf line;
+	if (prompt && argc == 4 && std::string_view(argv[2]) == "127" && strchr(argv[3], '/') && name_meant(argv[3], line))
+		tell(line.view());
 	int on = g.on();
 	Buf b;
 	b.add(on < story::nsteps ? story::steps[on].name : "finished");
+	if (prompt)
+		b.add(moved(g));
 	if (argc > 1 && std::string_view(argv[1]) == "last")
 		b.add(' ').add(g.last);
 	out(b.add('\n').view());
 	return 0;
 }
 
-// A hint asked for; or, for the walkthrough, which keeps a record of its
-// own, a game begun in the working directory, its number said.
+// A hint asked for; a command that the game shell did not find, named
+// when the player meant one of the game's, or else said as bash says it
+// (status 127), or left to the player's handler HANDLER (status 0); or, for
+// the walkthrough, which keeps a record of its own, a game begun in the
+// working directory, its number said.
 int cmd_note(int argc, char **argv)
 {
 	Game g;
+	if ((argc == 3 || argc == 4) && std::string_view(argv[1]) == "typed") {
+		// With a handler of the player's named, the names not meant are
+		// left to it.
+		Buf line;
+		if (name_meant(argv[2], line)) {
+			tell(line.view());
+		} else if (argc == 4 && *argv[3]) {
+			return 0;
+		} else {
+			line.add("bash: ");
+			shown(line, argv[2]);
+			err(line.add(": command not found\n").view());
+		}
+		return 127;
+	}
 	std::string_view what = argc == 2 ? argv[1] : "";
 	if (what == "begun" && getenv("PACIFICA_RECORD_DIR")) {
 		Buf why, esc;
@@ -159,7 +243,7 @@ int cmd_note(int argc, char **argv)
 		return 0;
 	}
 	if (what != "hint")
-		die("usage: pacifica-record note hint", 2);
+		die("usage: pacifica-record note hint | typed COMMAND [HANDLER]", 2);
 	if (the_game(g))
 		record_event(g.number, "hint", "", g);
 	return 0;
@@ -177,9 +261,9 @@ int cmd_leave()
 	b.add(g.on() == story::nsteps ? "Your finished game is kept in " : "Your game is kept in ");
 	shown(b, dir.view());
 	if (g.on() == story::nsteps)
-		b.add("; 'pacifica --new").add(back.view().substr(8)).add("' starts a new one.\n");
+		command_said(b.add(';'), " this starts a new one", Buf().add("pacifica --new").add(back.view().substr(8)).view(), "");
 	else
-		b.add("; '").add(back.view()).add("' goes on from there.\n");
+		command_said(b.add(';'), " this goes on from there", back.view(), "goes on from there.");
 	show(1, b.view());
 	return 0;
 }
@@ -202,6 +286,7 @@ int cmd_help(int argc, char **argv)
 	    "  help                             this list; help NAME gives bash's help\n"
 	    "  confirm_shellwatch_message WORD  confirms the alert, as it asks\n"
 	    "  exit                             leaves the game; pacifica comes back to it\n"
+	    "  Ctrl-C                           cancels a line, even one a quote left open\n"
 	    "The programs prologue, resettle, duplicate, raze, celebrate and retribute\n"
 	    "each judge the directory they run in.\n");
 	return 0;

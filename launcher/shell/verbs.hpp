@@ -39,6 +39,11 @@ bool here(const Game &g);
 bool hints_on();
 long game_number();
 void back_command(Buf &to, std::string_view dir);
+// A command the player is to type: 'WORD' in the sentence when it is one
+// word, else on a line of its own after it, indented, so that no wrap
+// breaks it.  before ends the sentence that leads to it, after the one
+// that follows a word.
+void command_said(Buf &to, std::string_view before, std::string_view command, std::string_view after);
 void next_line(const Game &g);
 void steps_map(Buf &to, const Game &g);
 void duration(Buf &to, long seconds);

@@ -89,15 +89,32 @@ void die(std::string_view what, int status)
 	exit(status);
 }
 
+// Where line may be broken: at a blank, but never before an option, which
+// stays with its command ("rm -r", "ls -a").
+static bool breaks_at(std::string_view line, size_t at)
+{
+	return line[at] == ' ' && (at + 1 == line.size() || line[at + 1] != '-');
+}
+
 void wrap(Buf &to, size_t width, std::string_view text)
 {
 	while (!text.empty()) {
 		size_t nl = text.find('\n');
 		std::string_view line = text.substr(0, nl);
 		text = nl == text.npos ? std::string_view() : text.substr(nl + 1);
-		while (line.size() > width) {
-			size_t cut = line.substr(0, width + 1).rfind(' ');
-			if (cut == line.npos && (cut = line.find(' ')) == line.npos)
+		// A line indented four blanks is a command to be typed as it
+		// stands: the terminal may fold it, but no break is put in it.
+		bool command = line.size() > 4 && line.substr(0, 4) == "    " && line[4] != ' ';
+		while (line.size() > width && !command) {
+			size_t cut = width + 1;
+			while (cut > 0 && !breaks_at(line, cut - 1))
+				cut--;
+			if (cut > 0)
+				cut--;
+			else
+				for (cut = width + 1; cut < line.size() && !breaks_at(line, cut); cut++)
+					;
+			if (cut >= line.size())
 				break;
 			to.add(line.substr(0, cut)).add('\n');
 			line.remove_prefix(cut + 1);

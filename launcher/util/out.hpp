@@ -25,7 +25,8 @@ void show(int fd, std::string_view s);
 void warn(std::string_view what);
 [[noreturn]] void die(std::string_view what, int status = 1);
 // text with every line longer than width broken at blanks, never inside
-// a word.
+// a word nor before an option; a line indented four blanks, a command the
+// player is to type, is never broken.
 void wrap(Buf &to, size_t width, std::string_view text);
 
 // Whether the caller closed standard output: what is written to it is lost.

@@ -145,13 +145,20 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 	same_bytes <(listing "$home") $'./.bash_history\n./.local\n./.local/state\n./.local/state/pacifica\n./.local/state/pacifica/record\n'
 }
 
-@test "a record past its bound takes only the lines of progress, and says so once" {
+@test "a record at its bound carries on in a new generation that begins with each game's latest line" {
+	game "$top/old" <<<prologue
 	mkdir -p "$state"
-	for i in $(seq 1024); do printf '#%04095d\n' 0; done >"$journal"
-	game "$play" <<<$'prologue\nresettle\nresettle\nmkdir Pacifica; mv Jean Pacifica/; resettle'
-	[ "$(grep -c 'cannot write to' "$T/said")" = 1 ]
-	grep -qxF "pacifica: cannot write to $journal (File too large); this game is remembered only until you leave" "$T/said"
-	same_bytes <(grep -av '^#' "$journal" | cut -f 4,5 | sed 's/\t-$//') $'begun\nprologue\tbriefing\nresettle\tliar\nresettle\tliar\nresettle\thome\n'
+	{ cat "$journal"; for i in $(seq 1024); do printf '#%04095d\n' 0; done; } >"$T/full"
+	cp "$T/full" "$journal"
+	game "$play" <<<$'prologue\nresettle\nmkdir Pacifica; mv Jean Pacifica/; resettle'
+	[ ! -s "$T/said" ] || grep -v '^Next:\|^Stuck' "$T/said" | { ! grep .; }
+	cmp "$T/full" "$state/record.1"
+	same_bytes <(cut -f 3,4,5 "$journal" | sed 's/\t-$//') "$top/old"$'\tleft\n'"$play"$'\tbegun\n'"$play"$'\tprologue\tbriefing\n'"$play"$'\tresettle\tliar\n'"$play"$'\tresettle\thome\n'"$play"$'\tleft\n'
+	# Both games go on where they were.
+	game "$top/old" <<<steps
+	grep -qx '1 of 7 steps done.' "$T/out"
+	game "$play" <<<steps
+	grep -qx '2 of 7 steps done.' "$T/out"
 }
 
 # Damage after a record's last good line, and what the next start makes of

@@ -27,10 +27,10 @@ constexpr const char *header[] = {
 };
 constexpr int nheader = sizeof header / sizeof *header;
 
-void field(Buf &b, std::string_view s, bool plain, bool first = false)
+void field(Buf &b, std::string_view s, bool first = false)
 {
 	Buf shown_form;
-	if (!plain && !printable(s)) {
+	if (!printable(s)) {
 		shown(shown_form, s);
 		s = shown_form.view();
 	}
@@ -60,7 +60,7 @@ void time_field(Buf &b, time_t t)
 
 }  // namespace
 
-void csv(Buf &b, const Rows &rows, bool plain)
+void csv(Buf &b, const Rows &rows)
 {
 	for (int i = 0; i < nheader; i++)
 		b.add(i ? "," : "").add(header[i]);
@@ -69,14 +69,14 @@ void csv(Buf &b, const Rows &rows, bool plain)
 	b.add(",home\r\n");
 	for (long i = 0; i < rows.n; i++) {
 		const Row &r = *rows.r[i];
-		field(b, r.player.view(), plain, true);
-		field(b, r.dir.view(), plain);
+		field(b, r.player.view(), true);
+		field(b, r.dir.view());
 		number(b, r.begun ? r.g.ndone() : 0);
 		number(b, story::nsteps);
 		b.add(',').add(r.on_name());
 		if (!r.begun) {
 			b.add(",,,,,,,,");	// runs to witness
-			field(b, r.host.view(), plain);
+			field(b, r.host.view());
 			for (int s = 0; s <= story::nsteps; s++)
 				b.add(',');
 			b.add("\r\n");
@@ -86,14 +86,14 @@ void csv(Buf &b, const Rows &rows, bool plain)
 		time_field(b, r.g.began);
 		time_field(b, r.g.time);
 		number(b, r.g.active);
-		field(b, r.stuck.view(), plain);
+		field(b, r.stuck.view());
 		number(b, r.g.hints);
 		time_field(b, r.finished());
 		b.add(',').add(r.witness);
-		field(b, r.host.view(), plain);
+		field(b, r.host.view());
 		for (long d : r.g.done)
 			time_field(b, d >= 0 ? r.g.began + d : 0);
-		field(b, r.home.view(), plain);
+		field(b, r.home.view());
 		b.add("\r\n");
 	}
 }
@@ -102,7 +102,7 @@ void csv(Buf &b, const Rows &rows, bool plain)
 // the one both Canvas and Moodle can match a student by, then the points
 // as the one assignment; no times, which a gradebook would take for an
 // assignment of their own.
-void per_student(Buf &b, const Rows &rows, bool plain, bool points)
+void per_student(Buf &b, const Rows &rows, bool points)
 {
 	b.add("Student,ID,SIS User ID,SIS Login ID,Section,Pacifica steps (of ").num(story::nsteps).add(")\r\n");
 	if (points)
@@ -111,9 +111,9 @@ void per_student(Buf &b, const Rows &rows, bool plain, bool points)
 		const Row &r = *rows.r[best];
 		Buf name;
 		full_name(name, r.player.view());
-		field(b, name.view(), plain, true);
+		field(b, name.view(), true);
 		b.add(",,");
-		field(b, r.player.view(), plain);
+		field(b, r.player.view());
 		b.add(',');
 		number(b, r.begun ? r.g.ndone() : 0);
 		b.add("\r\n");

@@ -136,6 +136,34 @@ bool read_record(Rows &rows, const int (*gen)[2], uid_t uid, std::string_view ho
 	return whole;
 }
 
+// path opened from / (or the working directory) one component at a time,
+// through no link: a link planted anywhere along it, as a player may plant
+// one in a home of theirs, is refused.
+int open_walked(const char *path, int flags)
+{
+	std::string_view rest = path;
+	int at = open(rest.substr(0, 1) == "/" ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	while (at >= 0) {
+		while (!rest.empty() && rest[0] == '/')
+			rest.remove_prefix(1);
+		if (rest.empty())
+			return at;
+		size_t slash = rest.find('/');
+		Buf part;
+		part.add(rest.substr(0, slash));
+		rest = slash == rest.npos ? std::string_view() : rest.substr(slash);
+		bool last = rest.find_first_not_of('/') == rest.npos;
+		int next = openat(at, part.p, (last ? flags : O_RDONLY | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC);
+		int why = errno;
+		close(at);
+		errno = why;
+		if (last)
+			return next;
+		at = next;
+	}
+	return -1;
+}
+
 // A regular file of owner's below at, through no link; or -1.
 int owned_file(int at, const char *name, uid_t owner, bool dir)
 {
@@ -175,7 +203,7 @@ bool read_place(Rows &rows, Seen &seen, const char *place)
 {
 	Buf name;
 	shown(name, place);
-	int fd = open(place, O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+	int fd = open_walked(place, O_RDONLY | O_NONBLOCK);
 	struct stat st;
 	if (fd < 0 && errno == ELOOP) {
 		warn(Buf().add(name.view()).add(" is not a regular file; not read").view());
@@ -190,8 +218,8 @@ bool read_place(Rows &rows, Seen &seen, const char *place)
 		bool whole = !seen.first(st) || read_record(rows, &gen, st.st_uid, "", "home");
 		close(fd);
 		if (!whole)
-			warn(Buf().add(name.view()).add(errno == EINVAL ? " is not a record of play" : ": ")
-			             .add(errno == EINVAL ? "" : strerror(errno)).add("; not read").view());
+			warn(Buf().add(name.view()).add(errno == EINVAL ? " is not a record of play" : errno == EFBIG ? " is larger than a record can be" : ": ")
+			             .add(errno == EINVAL || errno == EFBIG ? "" : strerror(errno)).add("; not read").view());
 		return whole;
 	}
 	if (!S_ISDIR(st.st_mode)) {
@@ -215,13 +243,15 @@ bool read_place(Rows &rows, Seen &seen, const char *place)
 			close(at);
 		at = next;
 	}
-	int rec = owned_file(at, "record", owner, false);
+	int rec = owned_file(at, "record", owner, false), previous = owned_file(at, "record.1", owner, false);
 	if (rec < 0 && faccessat(at, "record", F_OK, AT_SYMLINK_NOFOLLOW) == 0) {
 		close(at), close(fd);
 		warn(Buf().add(name.view()).add("/.local/state/pacifica/record is not a regular file of its owner's; not read").view());
 		return false;
 	}
 	close(at);
+	if (rec < 0 && previous >= 0)
+		close(previous);
 	if (rec < 0) {
 		bool ok = no_record(rows, fd, st, name.view());
 		close(fd);
@@ -233,11 +263,13 @@ bool read_place(Rows &rows, Seen &seen, const char *place)
 	while (home.n > 1 && home.p[home.n - 1] == '/')
 		home.p[--home.n] = '\0';
 	struct stat rs;
-	int gen[2] = {rec, -1};
+	int gen[2] = {rec, previous};
 	bool whole = fstat(rec, &rs) != 0 || !seen.first(rs) || read_record(rows, &gen, owner, home.view(), "home");
 	close(rec);
+	if (previous >= 0)
+		close(previous);
 	if (!whole)
-		warn(Buf().add(name.view()).add("/.local/state/pacifica/record could not be read whole").view());
+		warn(Buf().add(name.view()).add("/.local/state/pacifica/record").add(errno == EFBIG ? " is larger than a record can be" : errno == EINVAL ? " is not a record of play" : " could not be read whole").add("; not read").view());
 	return whole;
 }
 
@@ -347,17 +379,7 @@ bool mistake_in(Buf &why, const Row &r)
 	std::string_view dir = r.dir.view();
 	if (!want || r.uid < 0 || dir.empty() || dir[0] != '/')
 		return false;
-	int at = open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-	while (at >= 0 && !dir.empty()) {
-		size_t slash = dir.find('/');
-		std::string_view part = dir.substr(0, slash);
-		dir = slash == dir.npos ? std::string_view() : dir.substr(slash + 1);
-		if (part.empty() || part == ".")
-			continue;
-		int next = part == ".." ? -1 : openat(at, Buf().add(part).p, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-		close(at);
-		at = next;
-	}
+	int at = open_walked(Buf().add(dir).p, O_RDONLY | O_DIRECTORY);
 	struct stat st;
 	if (at < 0 || fstat(at, &st) != 0 || st.st_uid != static_cast<uid_t>(r.uid)) {
 		if (at >= 0)
@@ -534,12 +556,11 @@ int cmd_report(int argc, char **argv)
 		}
 	}
 
-	bool plain = !isatty(1);
 	Buf b;
 	if (each_student) {
-		per_student(b, rows, plain, points);
+		per_student(b, rows, points);
 	} else if (as_csv) {
-		csv(b, rows, plain);
+		csv(b, rows);
 	} else {
 		table(b, rows, wide ? 0 : table_width());
 		summary(b, rows);

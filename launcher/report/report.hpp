@@ -94,10 +94,13 @@ bool keep_roster(Rows &rows, Roster &roster, std::string_view host);
 // the class stands.
 void table(Buf &b, const Rows &rows, size_t width);
 void summary(Buf &b, const Rows &rows);
-// fields are shown as a terminal can take them when plain is false.
-void csv(Buf &b, const Rows &rows, bool plain);
+// A field that a terminal would not show as it reads (a control
+// character, a mark that turns text, bytes that are not UTF-8) is written
+// in bash's $'...' form, as the table shows it, so that no CSV carries a
+// student's escape sequence to a teacher's terminal.
+void csv(Buf &b, const Rows &rows);
 // With points, the row of the points possible that Canvas reads.
-void per_student(Buf &b, const Rows &rows, bool plain, bool points);
+void per_student(Buf &b, const Rows &rows, bool points);
 // The rows of a CSV that the report wrote, on another machine perhaps;
 // false, with why said, when file is not one.  A row that does not fit
 // its header is said, counted and skipped.

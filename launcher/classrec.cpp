@@ -49,7 +49,7 @@ constexpr std::string_view class_record = PACIFICA_CLASS_RECORD;
 // What the recorder leaves: the player's directory, set-group-id so that
 // what is made in it is of the group games; the current generation; the
 // record in the home.
-constexpr mode_t player_mode = S_IFDIR | 02750, class_mode_bits = S_IFREG | 0640, home_mode_bits = 0600;
+constexpr mode_t player_mode = S_IFDIR | 02770, class_mode_bits = S_IFREG | 0640, home_mode_bits = 0600;
 const char *const generation[2] = {"record", "record.1"};
 
 // The record held.
@@ -69,6 +69,9 @@ struct Player {
 Player *players;
 long nplayers, cap_players;
 bool teacher;
+// A new term.
+long cleared = -1;
+Buf not_cleared;
 
 // The standard descriptors: one closed would be the number of the first
 // file opened, and what is written to it would go there.
@@ -92,7 +95,7 @@ void refuse(std::string_view path, std::string_view what, std::string_view fix)
 		refusal.add("; a teacher can mend it: ").add(fix);
 }
 
-// A mode as chmod takes it: 0640, 2750.
+// A mode as chmod takes it: 0640, 2770.
 Buf &octal(Buf &to, mode_t mode)
 {
 	char m[5] = {char('0' + (mode >> 9 & 7)), char('0' + (mode >> 6 & 7)), char('0' + (mode >> 3 & 7)),
@@ -353,9 +356,73 @@ void open_class_records(int cls)
 	closedir(d);
 }
 
+// Whether the caller, on a terminal, says yes to question.
+bool agreed(std::string_view question)
+{
+	if (!isatty(0) || !write_all(2, question))
+		return false;
+	char c = 0, first = 0;
+	while (read(0, &c, 1) == 1 && c != '\n')
+		if (!first)
+			first = c;
+	return first == 'y' || first == 'Y';
+}
+
+// A new term: every player's record removed from the class record, each
+// under its lock, so that no recorder is writing it as it goes.
+void clear_class(int cls, bool yes)
+{
+	if (!teacher) {
+		Buf name;
+		not_cleared.add("only root and the teachers of the group ");
+		not_cleared.add(teachers_group(name) ? name.view() : "that the settings name").add(" may clear the class record");
+		return;
+	}
+	long n = 0;
+	int listed = dup(cls);
+	DIR *d = listed >= 0 ? fdopendir(listed) : nullptr;
+	for (struct dirent *e; d && (e = readdir(d));)
+		n += e->d_name[0] >= '0' && e->d_name[0] <= '9';
+	Buf question;
+	question.add("Remove the records of ").num(n).add(n == 1 ? " player from " : " players from ").add(class_record);
+	question.add("? They cannot be brought back. [y/N] ");
+	if (n > 0 && !yes && !agreed(question.view())) {
+		not_cleared.add(isatty(0) ? "nothing was removed" : "the class record is cleared only when asked: add --yes");
+		if (d)
+			closedir(d);
+		return;
+	}
+	cleared = 0;
+	for (rewinddir(d); d && n > 0;) {
+		struct dirent *e = readdir(d);
+		if (!e)
+			break;
+		if (e->d_name[0] < '0' || e->d_name[0] > '9')
+			continue;
+		int at = openat(cls, e->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+		if (at >= 0) {
+			for (int i = 0; i < 300 && flock(at, LOCK_EX | LOCK_NB) != 0; i++) {
+				struct timespec ten_ms = {0, 10000000};
+				nanosleep(&ten_ms, nullptr);
+			}
+			int inner = dup(at);
+			DIR *files = inner >= 0 ? fdopendir(inner) : nullptr;
+			for (struct dirent *f; files && (f = readdir(files));)
+				if (f->d_name[0] != '.')
+					unlinkat(at, f->d_name, 0);
+			if (files)
+				closedir(files);
+			close(at);
+		}
+		cleared += unlinkat(cls, e->d_name, at >= 0 ? AT_REMOVEDIR : 0) == 0;
+	}
+	if (d)
+		closedir(d);
+}
+
 }  // namespace
 
-void class_open(Want w)
+void class_open(Want w, bool yes)
 {
 	open_standard();
 	// Nothing of the player's may look into this process, then or later.
@@ -389,6 +456,12 @@ void class_open(Want w)
 			close(cls);
 		return;
 	}
+	if (w == Want::clear) {
+		teacher = is_teacher();
+		clear_class(cls, yes);
+		close(cls);
+		return;
+	}
 	dir = open_player(cls, getuid(), w == Want::play);
 	if (w == Want::report && (teacher = is_teacher()))
 		open_class_records(cls);
@@ -408,6 +481,12 @@ void class_drop()
 bool class_mode() { return in_class; }
 std::string_view class_refusal() { return refusal.view(); }
 bool class_teacher() { return teacher; }
+
+long class_cleared(std::string_view &why)
+{
+	why = not_cleared.view();
+	return cleared;
+}
 
 bool class_player(long i, uid_t &uid, int (&g)[2], std::string_view &why)
 {

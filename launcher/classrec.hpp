@@ -14,14 +14,15 @@
 
 #include "util/buf.hpp"
 
-// What the recorder is run for: a game's event, a report, or neither
-// (the walkthrough, which keeps a record of its own).
-enum class Want { none, play, report };
+// What the recorder is run for: a game's event, a report, the class
+// record cleared for a new term (asked first on a terminal, unless yes),
+// or none of them (the walkthrough, which keeps a record of its own).
+enum class Want { none, play, report, clear };
 
 // Run first, before the arguments or the environment are read: the
 // standard descriptors made safe, and the class record opened with the
 // recorder's group; then the group given up, all three IDs, checked.
-void class_open(Want w);
+void class_open(Want w, bool yes = false);
 void class_drop();
 
 // Whether the player's record is the class record's, or would be but was
@@ -59,3 +60,6 @@ int rec_rotate(std::string_view seed);
 // the last.
 bool class_player(long i, uid_t &uid, int (&gen)[2], std::string_view &why);
 bool class_teacher();
+// What clearing the class record did: the players whose records it
+// removed, or why it removed none.
+long class_cleared(std::string_view &why);

@@ -48,8 +48,14 @@ Want wanted(int argc, char **argv)
 	const char *self = argv[0] ? strrchr(argv[0], '/') ? strrchr(argv[0], '/') + 1 : argv[0] : "";
 	if (step_of_program(self) >= 0)
 		return Want::play;
-	if (argc > 1 && std::string_view(argv[1]) == "report")
-		return Want::report;
+	// Clearing for a new term takes no other argument but --yes: anything
+	// else is a report, which says what is wrong with its arguments.
+	if (argc > 1 && std::string_view(argv[1]) == "report") {
+		bool clear = false, other = false;
+		for (int i = 2; i < argc; i++)
+			(std::string_view(argv[i]) == "--clear" ? clear : other) |= std::string_view(argv[i]) != "--yes";
+		return clear && !other ? Want::clear : Want::report;
+	}
 	// The walkthrough plays in a record of its own.
 	return getenv("PACIFICA_RECORD_DIR") ? Want::none : Want::play;
 }
@@ -58,7 +64,10 @@ Want wanted(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
-	class_open(wanted(argc, argv));
+	bool yes = false;
+	for (int i = 2; i < argc; i++)
+		yes |= std::string_view(argv[i]) == "--yes";
+	class_open(wanted(argc, argv), yes);
 	class_drop();
 	// Run under a program's name, from the game shell's PATH, by hand.
 	const char *self = argv[0] ? strrchr(argv[0], '/') ? strrchr(argv[0], '/') + 1 : argv[0] : "";

@@ -15,6 +15,7 @@ usage=$'usage: pacifica [--no-hints] [DIR]
        pacifica --report [--wide | --csv [--per-student [--points-possible]]]
                          [--class GROUP] [--roster FILE]
                          [PLACE... | --merge CSV...]
+       pacifica --report --clear [--yes]
        pacifica --walkthrough | --help | --version\n'
 
 # welcome DIR BACK: what a new game in DIR says before the first prompt.

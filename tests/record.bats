@@ -85,7 +85,7 @@ class_sound() {
 		[ "$bad" = 0 ] || { echo "$f has $bad lines that are not the recorder's:" >&2; grep -Ev -- "$line_re" "$f" | cat -A >&2; return 1; }
 	done < <(find "$REC" -mindepth 2 -type f)
 	! grep -rqa forged "$REC" || { echo "a forged line is in the class record" >&2; return 1; }
-	[ -z "$(find "$REC" -mindepth 1 -maxdepth 1 ! \( -type d -perm 2750 -group games \))" ] ||
+	[ -z "$(find "$REC" -mindepth 1 -maxdepth 1 ! \( -type d -perm 2770 -group games \))" ] ||
 		{ ls -la "$REC" >&2; return 1; }
 	[ -z "$(find "$REC" -mindepth 2 -type f ! \( -perm 640 -group games -links 1 \))" ] || { ls -laR "$REC" >&2; return 1; }
 }
@@ -134,7 +134,7 @@ descendant() {
 		find "$REC" -mindepth 1 -delete; rm -rf "$home/game"
 		player "UMASK=$mask" -- $'umask\nprologue\nmkdir Pacifica; mv Jean Pacifica/; resettle'
 		same_bytes <(events) $'begun\nprologue\tbriefing\nresettle\thome\nleft\n' || { echo "umask $mask" >&2; return 1; }
-		[ "$(stat -c '%U:%G %a' "$REC/65534" "$mine")" = $'nobody:games 2750\nnobody:games 640' ]
+		[ "$(stat -c '%U:%G %a' "$REC/65534" "$mine")" = $'nobody:games 2770\nnobody:games 640' ]
 		sound 2
 	done
 	[ "$(ls -A "$home" | grep -v '^\.bash_history$')" = game ]
@@ -233,7 +233,7 @@ plants=(
 	'ln "$mine" "$REC/65534/x"|65534/record|2 names, not one|sh -c '\''cp -p REC/65534/record REC/65534/record.new && mv REC/65534/record.new REC/65534/record'\'''
 	'mv "$mine" "$T/r"; mkfifo "$mine"; chown 65534:games "$mine"; chmod 640 "$mine"|65534/record|not a regular file|mv REC/65534/record REC/65534/record.bad'
 	'mv "$mine" "$T/r"; ln -s "$T/r" "$mine"|65534/record|not a regular file|mv REC/65534/record REC/65534/record.bad'
-	'chmod 02770 "$REC/65534"|65534|mode 2770, not 2750|chmod 2750 REC/65534'
+	'chmod 02750 "$REC/65534"|65534|mode 2750, not 2770|chmod 2770 REC/65534'
 	'chown 65533 "$REC/65534"|65534|owner 65533, not 65534|chown 65534 REC/65534'
 	'chgrp root "$REC/65534"|65534|group 0, not games|chgrp games REC/65534'
 )
@@ -380,7 +380,7 @@ plants=(
 	# Enough players that the report's table fills a pipe that nobody
 	# reads, where the report then waits, holding its records.
 	for ((u = 20000; u < 21500; u++)); do
-		mkdir -m 2750 "$REC/$u"
+		mkdir -m 2770 "$REC/$u"
 		forged_line | sed "s|$home/game|/home/s$u/pacifica|; s/forged/retribute/" >"$REC/$u/record"
 		chmod 640 "$REC/$u/record"
 	done
@@ -534,4 +534,37 @@ plants=(
 	# Whatever the fuzz ran, the game in ~/game has done its prologue and
 	# no more: nothing made Jean home.
 	sound 1
+}
+
+@test "a new term: a teacher clears the class record, and a student whose game is still there is told what to type" {
+	player -- prologue
+	(cd "$other" && as 65533 env HOME="$other" "$PACIFICA" "$other/game" <<<prologue) >/dev/null 2>&1
+	conf=$CLASS/prefix/etc/pacifica.conf; cp "$conf" "$T/conf"; printf 'teachers = users\n' >"$conf"
+	clear() { status=0; (cd "$top" && "$@") >"$T/out" 2>"$T/err" </dev/null || status=$?; }
+	# rows: who|arguments|status|what is said
+	while IFS='|' read -r who args want said; do
+		read -ra argv <<<"$args"; read -ra as_who <<<"$who"
+		clear "${as_who[@]}" "$PACIFICA" --report "${argv[@]}"
+		[ "$status" = "$want" ] || { cp "$T/conf" "$conf"; fail "$who $args: status $status: $(cat "$T/err")"; }
+		grep -qxF "pacifica: $said" "$T/err" || { cp "$T/conf" "$conf"; fail "$who $args: $(cat "$T/out" "$T/err")"; }
+		[ -s "$mine" ]
+	done <<-EOF
+		setpriv --reuid=65534 --regid=65534 --clear-groups|--clear --yes|1|only root and the teachers of the group users may clear the class record
+		setpriv --reuid=65533 --regid=65533 --groups=users|--clear|1|the class record is cleared only when asked: add --yes
+		env|--clear --yes --csv|2|--clear goes alone, or with --yes
+	EOF
+	clear setpriv --reuid=65533 --regid=65533 --groups=users "$PACIFICA" --report --clear --yes
+	cp "$T/conf" "$conf"
+	[ "$status" = 0 ] && [ ! -s "$T/err" ] || fail "$(cat "$T/err")"
+	same_bytes "$T/out" "Removed the records of 2 players from $REC.
+At their next start, a student whose playing directory still holds a game
+is told to type 'pacifica --new', which sets it aside, deleting nothing, and
+begins a new game; anyone else begins a new game as at the first."$'\n'
+	[ -z "$(ls -A "$REC")" ]
+	player -- steps
+	[ "$status" = 1 ]
+	same_bytes "$T/err" "pacifica: $home/game holds a game that the record does not know; 'pacifica --new $home/game' sets it aside as $home/game.1, deleting nothing, and begins a new one"$'\n'
+	(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" --new --yes "$home/game" </dev/null) >"$T/out" 2>&1
+	[ -f "$home/game.1/Jean" ]; [ -z "$(ls -A "$home/game")" ]
+	sound 0
 }

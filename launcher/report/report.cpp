@@ -457,11 +457,33 @@ size_t table_width()
 	exit(2);
 }
 
+// A new term: the class record cleared, which the recorder did with its
+// group before anything else; what it did said, and what students see.
+int clear_class_record()
+{
+	std::string_view why;
+	long n = class_cleared(why);
+	if (!class_mode())
+		die("there is no class record here: each player's record is in their home");
+	if (class_refusal().size())
+		die(class_refusal());
+	if (n < 0)
+		die(why.empty() ? std::string_view("the class record could not be cleared") : why);
+	Buf b;
+	b.add("Removed the records of ").num(n).add(n == 1 ? " player from " : " players from ").add(PACIFICA_CLASS_RECORD ".\n");
+	b.add("At their next start, a student whose playing directory still holds a game\n");
+	b.add("is told to type 'pacifica --new', which sets it aside, deleting nothing, and\n");
+	b.add("begins a new game; anyone else begins a new game as at the first.\n");
+	out(b.view());
+	return 0;
+}
+
 }  // namespace
 
 int cmd_report(int argc, char **argv)
 {
 	bool as_csv = false, each_student = false, merge = false, wide = false, points = false, options = true;
+	bool clear = false, yes = false;
 	int status = 0, nnames = 0;
 	char **names = static_cast<char **>(calloc(argc + 1, sizeof *names));
 	Roster roster;
@@ -483,6 +505,10 @@ int cmd_report(int argc, char **argv)
 			points = true;
 		} else if (a == "--wide") {
 			wide = true;
+		} else if (a == "--clear") {
+			clear = true;
+		} else if (a == "--yes") {
+			yes = true;
 		} else if (a == "--merge") {
 			merge = true;
 		} else if (a == "--class" || a == "--roster") {
@@ -495,6 +521,12 @@ int cmd_report(int argc, char **argv)
 			usage("unknown option: ", a);
 		}
 	}
+	if (clear && (as_csv || merge || wide || roster.given || nnames))
+		usage("--clear goes alone, or with --yes", "");
+	if (yes && !clear)
+		usage("--yes goes with --new or --clear", "");
+	if (clear)
+		return clear_class_record();
 	if (merge && nnames == 0)
 		usage("--merge", " needs the CSV files to merge");
 	if (points && !each_student)

@@ -14,6 +14,7 @@ constexpr std::string_view usage_text =
     "       pacifica --report [--wide | --csv [--per-student [--points-possible]]]\n"
     "                         [--class GROUP] [--roster FILE]\n"
     "                         [PLACE... | --merge CSV...]\n"
+    "       pacifica --report --clear [--yes]\n"
     "       pacifica --walkthrough | --help | --version\n";
 
 // What a verb of the game shell says in a shell whose game is not in the

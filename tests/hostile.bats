@@ -182,3 +182,43 @@ damages=('junk\n' '\0\0\n' '2026-12-09T10:00:00Z\t1\t/x\tbegun\t-\ton=prologue' 
 	done
 	[ "${lines[0]}" = 'pacifica: usage: pacifica-record run PROGRAM [ARG...]' ]
 }
+
+# record @ what the report says of it: files no record can be, read in
+# bounded time.
+unreadable=(
+	'truncate -s 20G "$journal" @ is larger than a record can be'
+	'head -c 1M /dev/urandom | tr -d "\n" >"$journal" @ is not a record of play'
+	'{ head -c 2M /dev/zero | tr "\0" "x"; echo; } >"$journal" @ is not a record of play'
+)
+
+@test "a report of a home reads no more of a record than one can be, and counts a stretch that is no line" {
+	for row in "${unreadable[@]}"; do
+		lay=${row% @ *} said=${row#* @ }
+		rm -rf "$state"; mkdir -p "$state"; eval "$lay"
+		status=0; timeout 10 "$PACIFICA" --report "$home" >"$T/out" 2>"$T/err" || status=$?
+		[ "$status" = 1 ] || fail "'$lay': status $status"
+		same_bytes "$T/err" "pacifica: $home/.local/state/pacifica/record $said; not read"$'\n'
+	done
+	rm -rf "$state"
+	game "$play" <<<prologue
+	head -c 10000 /dev/zero | tr '\0' x >>"$journal"
+	status=0; "$PACIFICA" --report --csv "$home" >"$T/out" 2>"$T/err" || status=$?
+	grep -q "^$(id -un),$play,1,7," "$T/out"
+	[ "$status" = 1 ]; grep -qxF 'pacifica: the report is not whole: 1 record line could not be read and was skipped' "$T/err"
+}
+
+@test "root reads nothing of a student's: no start-up file of theirs, no record reached through a link they laid" {
+	[ "$(id -u)" = 0 ] || skip "needs root and another user"
+	mkdir -p "$top/student" "$top/rootonly/state/pacifica"; chown 65534:65534 "$top/student"
+	printf 'touch "%s/sourced"\n' "$top" >"$top/student/.bashrc"; chown 65534:65534 "$top/student/.bashrc"
+	printf 'mine\n' >"$top/mine"; chmod 700 "$top/rootonly"
+	(cd "$top" && env -u XDG_STATE_HOME HOME="$top/student" TMPDIR="$top/tmp" "$PACIFICA" "$play" <<<'echo "in the game"') >"$T/out" 2>&1
+	grep -qx 'in the game' "$T/out"; [ ! -e "$top/sourced" ]
+	# A record of root's, behind a link the student laid in a leading
+	# component of the place root names.
+	game "$top/rootgame" <<<prologue; mv "$journal" "$top/rootonly/state/pacifica/record"
+	as_player ln -s "$top/rootonly" "$top/student/.local"
+	run "$PACIFICA" --report "$top/student/.local/state/pacifica/record"
+	[ "$status" = 1 ]; [ "${lines[0]}" = "pacifica: $top/student/.local/state/pacifica/record is reached through a symbolic link; not read" ]
+	[[ "$output" != *rootgame* ]]
+}

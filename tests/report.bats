@@ -120,7 +120,7 @@ pacifica: $top/linked/.local/state/pacifica/record is not a regular file of its 
 pacifica: $top/fifo/.local/state/pacifica/record is not a regular file of its owner's; not read
 pacifica: there is no $top/missing; not read"
 	[ "$(id -u)" != 0 ] || want+=$'\n'"pacifica: $top/theirs/.local/state/pacifica/record is not a regular file of its owner's; not read"
-	same_bytes "$T/err" "$want"$'\n'"pacifica: $top/linked/.local/state/pacifica/record is not a regular file; not read"$'\n'
+	same_bytes "$T/err" "$want"$'\n'"pacifica: $top/linked/.local/state/pacifica/record is reached through a symbolic link; not read"$'\n'
 }
 
 @test "as root, over other players' homes" {

@@ -155,6 +155,10 @@ int open_walked(const char *path, int flags)
 		bool last = rest.find_first_not_of('/') == rest.npos;
 		int next = openat(at, part.p, (last ? flags : O_RDONLY | O_DIRECTORY) | O_NOFOLLOW | O_CLOEXEC);
 		int why = errno;
+		struct stat st;
+		// A link where a directory is wanted is refused as not one.
+		if (next < 0 && why == ENOTDIR && fstatat(at, part.p, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode))
+			why = ELOOP;
 		close(at);
 		errno = why;
 		if (last)
@@ -206,7 +210,7 @@ bool read_place(Rows &rows, Seen &seen, const char *place)
 	int fd = open_walked(place, O_RDONLY | O_NONBLOCK);
 	struct stat st;
 	if (fd < 0 && errno == ELOOP) {
-		warn(Buf().add(name.view()).add(" is not a regular file; not read").view());
+		warn(Buf().add(name.view()).add(" is reached through a symbolic link; not read").view());
 		return false;
 	}
 	if (fd < 0 || fstat(fd, &st) != 0) {

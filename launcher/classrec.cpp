@@ -170,7 +170,7 @@ void take_over_file(int cls, const char *name, uid_t uid, std::string_view path)
 	if (fstatat(cls, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)) {
 		if (!legacy(st, uid)) {
 			Buf what, fix;
-			wrong(st, uid, class_mode_bits, path, what, fix);
+			wrong(st, uid, S_IFREG | (st.st_mode & 07777), path, what, fix);
 			refuse(path, what.view(), fix.view());
 			return;
 		}
@@ -287,8 +287,12 @@ int open_generation_of(int at, const char *name, uid_t uid, mode_t mode, std::st
 	int fd = openat(at, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 	struct stat st;
 	Buf what, fix;
-	if (fd < 0 && errno != ENOENT && !why.n)
-		why.add(strerror(errno));
+	if (fd < 0 && errno != ENOENT && !why.n) {
+		if (fstatat(at, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && wrong(st, uid, mode, path, what, fix))
+			why.add(path).add(" is not as the recorder left it (").add(what.view()).add(')');
+		else
+			why.add(path).add(": ").add(strerror(errno));
+	}
 	if (fd >= 0 && fstat(fd, &st) == 0 && wrong(st, uid, mode, path, what, fix)) {
 		if (!why.n)
 			why.add(path).add(" is not as the recorder left it (").add(what.view()).add(')');

@@ -161,6 +161,21 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 	grep -qx '2 of 7 steps done.' "$T/out"
 }
 
+@test "a record at its bound that cannot begin a new generation takes no more, and the game is remembered for the session" {
+	game "$play" <<<prologue
+	line=$(tail -n 1 "$journal")
+	n=$(((4 * 1024 * 1024 - $(stat -c %s "$journal")) / (${#line} + 1)))
+	for ((i = 0; i < n; i++)); do printf '%s\n' "$line"; done >>"$journal"
+	size=$(stat -c %s "$journal")
+	chmod 555 "$state"; [ "$(id -u)" != 0 ] || chown -R 65534:65534 "$top"
+	(cd "$top" && as_player env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$play" <<<$'mkdir Pacifica; mv Jean Pacifica/; resettle\nsteps') \
+		>"$T/out" 2>"$T/err"
+	chmod 755 "$state"
+	[ "$(stat -c %s "$journal")" -le $((4 * 1024 * 1024 + 8192)) ]; [ ! -e "$state/record.1" ]
+	grep -qxF "pacifica: cannot write to $journal; this game is remembered only until you leave" "$T/err"
+	grep -qx '  > duplicate   Jean must be backed up: a true copy in Pacifica_Copy' "$T/out" || { cat "$T/out" "$T/err" >&2; return 1; }
+}
+
 # Damage after a record's last good line, and what the next start makes of
 # it: the game goes on at its step, and its next line stands on its own.
 damages=('junk\n' '\0\0\n' '2026-12-09T10:00:00Z\t1\t/x\tbegun\t-\ton=prologue' 'x\ty\n2026-12-09T10:00:00Z\t1')

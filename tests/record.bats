@@ -173,6 +173,13 @@ descendant() {
 				done
 			done
 		done
+		# Closed standard descriptors: the record is never opened on one.
+		exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-
+		for close in '0<&-' '1>&-' '2>&-' '1>&- 2>&-' '0<&- 1>&- 2>&-'; do
+			for verb in 'run resettle' 'run prologue' 'view -e' hint 'note hint' steps leave; do
+				eval "env PACIFICA_GAME=1 \"\$RECORDER\" $verb $close"
+			done
+		done
 		:
 	EOF
 	as 65534 env HOME="$home" bash "$top/try"
@@ -236,6 +243,7 @@ plants=(
 	'chmod 02750 "$REC/65534"|65534|mode 2750, not 2770|chmod 2770 REC/65534'
 	'chown 65533 "$REC/65534"|65534|owner 65533, not 65534|chown 65534 REC/65534'
 	'chgrp root "$REC/65534"|65534|group 0, not games|chgrp games REC/65534'
+	'cp -p "$mine" "$REC/65534/record.1"; chmod 0600 "$REC/65534/record.1"|65534/record.1|mode 0600, not 0640|chmod 0640 REC/65534/record.1'
 )
 
 @test "a record not as the recorder left it is refused with its fix, and no game is kept elsewhere" {
@@ -251,7 +259,7 @@ plants=(
 		# The fix, as the line gives it, mends it.
 		eval "${fix//REC/$REC}"
 		[ ! -e "$T/r" ] || { rm -f "$mine"; mv "$T/r" "$mine"; }
-		rm -f "$REC/65534/x" "$REC/65534/record.bad"
+		rm -f "$REC/65534/x" "$REC/65534/record.bad" "$REC/65534/record.1"
 		player -- steps
 		[ "$status" = 0 ] || { echo "the fix for '$damage' did not mend it: $(cat "$T/err")" >&2; return 1; }
 		sound 1
@@ -387,6 +395,7 @@ plants=(
 	chown -R 65533:games "$REC/20000"; chmod 640 "$REC/20000/record"
 	chgrp -R games "$REC"/2????
 	for ((u = 20001; u < 21500; u++)); do chown -R "$u" "$REC/$u"; done
+	chmod 600 "$REC/20001/record"
 	mkfifo "$T/table"; exec 8<>"$T/table"
 	(exec setpriv --reuid=65533 --regid=65533 --groups=users env HOME="$other" "$PACIFICA" --report >"$T/table" 2>"$T/err") &
 	started=$!
@@ -401,9 +410,10 @@ plants=(
 	cp "$T/conf" "$conf"
 	[ "$status" = 1 ]
 	grep -qxF "pacifica: the class record of user 20000 could not be read: $REC/20000 is not as the recorder left it (owner 65533, not 20000)" "$T/err"
+	grep -qxF "pacifica: the class record of user 20001 could not be read: $REC/20001/record is not as the recorder left it (mode 0600, not 0640)" "$T/err"
 	grep -q "^nobody *$home/game *1/7 resettle " "$T/out"
-	[ "$(grep -c '/home/s2' "$T/out")" = 1499 ]
-	grep -q '^1500 players, 1500 games, 1499 finished\.$' "$T/out" || { grep -v '/home/s2' "$T/out" >&2; return 1; }
+	[ "$(grep -c '/home/s2' "$T/out")" = 1498 ]
+	grep -q '^1499 players, 1499 games, 1498 finished\.$' "$T/out" || { grep -v '/home/s2' "$T/out" >&2; return 1; }
 }
 
 @test "a teacher, of the group the settings name, reports the whole class; anyone else, their own games" {
@@ -468,6 +478,16 @@ plants=(
 	printf '2026-12-08T10:00:05Z\t1\t%s\tprologue\tbriefing\ton=resettle began=1796724000 done=5,,,,,, last=prologue:briefing runs=0 hints=0 active=5 sessions=1 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=1\t.\n' "$home/game" >>"$REC/65534"
 	chown 65534:games "$REC/65534"; chmod 600 "$REC/65534"
 	"$PACIFICA" --report | grep -q "^nobody *$home/game *1/7 resettle "
+	# One not as 1.1 left it is refused, and left as it is.
+	cp -p "$REC/65534" "$T/kept"
+	for bad in 'chown 65533 "$REC/65534"|owner 65533, not 65534|chown 65534' 'ln "$REC/65534" "$REC/x"|2 names, not one|'; do
+		IFS='|' read -r damage what fix <<<"$bad"
+		eval "$damage"; sum=$(md5sum <"$REC/65534")
+		player -- steps
+		[ "$status" = 1 ]; grep -qF "pacifica: the class record $REC/65534 is not as the recorder left it ($what)" "$T/err"
+		[ "$(md5sum <"$REC/65534")" = "$sum" ]; [ ! -e "$REC/65534.old" ]
+		rm -f "$REC/x" "$REC/65534"; cp -p "$T/kept" "$REC/65534"
+	done
 	mkdir "$home/game"; printf %s "$jean" >"$home/game/Jean"; chown -R 65534:65534 "$home/game"
 	player -- 'mkdir Pacifica; mv Jean Pacifica/; resettle'
 	grep -qx '1 of 7 steps done.' "$T/out"

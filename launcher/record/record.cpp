@@ -180,10 +180,14 @@ bool write_session(std::string_view line)
 	bool first = st.st_mode & S_IXUSR;
 	if (first)
 		fchmod(pending, 0600);
+	// At the file's end, whatever the offset that the session's processes
+	// share: one of them may have cut the file back to nothing.
+	Buf b;
 	char last = '\n';
-	if (st.st_size > 0 && (pread(pending, &last, 1, st.st_size - 1) != 1 || last != '\n') && !write_all(pending, "\n"))
-		return false;
-	if (!write_all(pending, line))
+	if (st.st_size > 0 && (pread(pending, &last, 1, st.st_size - 1) != 1 || last != '\n'))
+		b.add('\n');
+	b.add(line);
+	if (pwrite(pending, b.p, b.n, st.st_size) != static_cast<ssize_t>(b.n))
 		return false;
 	if (first && rec_path().size()) {
 		Buf b;

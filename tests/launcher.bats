@@ -291,7 +291,7 @@ each judge the directory they run in.\n'
 }
 
 @test "--help, --version and wrong arguments" {
-	game --help; [ "$status" = 0 ]; [ ! -s "$T/err" ]; head -n 6 "$T/out" | same_bytes /dev/stdin "$usage"; grep -q -- '--new ' "$T/out"
+	game --help; [ "$status" = 0 ]; [ ! -s "$T/err" ]; head -n 7 "$T/out" | same_bytes /dev/stdin "$usage"; grep -q -- '--new ' "$T/out"
 	game --version; [ "$status" = 0 ]; same_bytes "$T/out" "pacifica 1.2.0"$'\n'
 	for args in '--bogus:unknown option: --bogus' "a b c:unexpected argument: b" '--help extra:unexpected argument: extra' \
 		'--version x:unexpected argument: x' '--yes d:--yes goes with --new' '--report --bogus:unknown option: --bogus' \

@@ -163,10 +163,14 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 
 @test "a record at its bound that cannot begin a new generation takes no more, and the game is remembered for the session" {
 	game "$play" <<<prologue
+	# The record a few lines short of the most a generation may hold.
 	line=$(tail -n 1 "$journal")
-	n=$(((4 * 1024 * 1024 - $(stat -c %s "$journal")) / (${#line} + 1)))
+	bound=$((4 * 1024 * 1024 + 8192 - 600))
+	n=$(((bound - $(stat -c %s "$journal")) / (${#line} + 1) - 1))
 	for ((i = 0; i < n; i++)); do printf '%s\n' "$line"; done >>"$journal"
-	size=$(stat -c %s "$journal")
+	pad=$((bound - $(stat -c %s "$journal") - 2))
+	printf '#%*s\n' "$pad" '' >>"$journal"
+	[ "$(stat -c %s "$journal")" = "$bound" ]
 	chmod 555 "$state"; [ "$(id -u)" != 0 ] || chown -R 65534:65534 "$top"
 	(cd "$top" && as_player env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$play" <<<$'mkdir Pacifica; mv Jean Pacifica/; resettle\nsteps') \
 		>"$T/out" 2>"$T/err"
@@ -190,6 +194,18 @@ damages=('junk\n' '\0\0\n' '2026-12-09T10:00:00Z\t1\t/x\tbegun\t-\ton=prologue' 
 	done
 }
 
+@test "a recorder whose standard descriptors are closed writes nothing but lines into the record" {
+	game "$play" <<<prologue
+	for close in '1>&-' '2>&-' '1>&- 2>&-' '0<&- 1>&- 2>&-'; do
+		for verb in 'run resettle' 'run prologue' hint steps 'note hint' 'view -e'; do
+			(cd "$play" && eval "env -u XDG_STATE_HOME HOME=\"\$home\" PACIFICA_GAME=1 \"\$STAGE/libexec/pacifica-record\" $verb $close") || :
+		done
+	done
+	bad=$(grep -Evc $'^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9:]{8}Z\t[0-9]+\t/[^\t]*\t[a-z_]+\t[^\t]+\t[^\t]+\t\\.$' "$journal") || :
+	[ "$bad" = 0 ] || fail "lines not the recorder's: $(cat -A "$journal")"
+	[ "$(grep -c $'\tresettle\t' "$journal")" = 4 ]
+}
+
 @test "the recorder, run by hand, says what it is for" {
 	for args in '' 'bogus' 'run' 'run ls'; do
 		run "$STAGE/libexec/pacifica-record" $args
@@ -204,6 +220,7 @@ unreadable=(
 	'truncate -s 20G "$journal" @ is larger than a record can be'
 	'head -c 1M /dev/urandom | tr -d "\n" >"$journal" @ is not a record of play'
 	'{ head -c 2M /dev/zero | tr "\0" "x"; echo; } >"$journal" @ is not a record of play'
+	'game "$top/tail" <<<prologue; yes "not a line of the record" | head -c 100K >>"$journal" @ is not a record of play'
 )
 
 @test "a report of a home reads no more of a record than one can be, and counts a stretch that is no line" {
@@ -216,10 +233,14 @@ unreadable=(
 	done
 	rm -rf "$state"
 	game "$play" <<<prologue
+	# A stretch longer than the reader's chunk between two games' lines,
+	# and one at the end: each is one line skipped.
+	{ head -c 100000 /dev/zero | tr '\0' x; echo; } >>"$journal"
+	game "$top/second" <<<prologue
 	head -c 10000 /dev/zero | tr '\0' x >>"$journal"
 	status=0; "$PACIFICA" --report --csv "$home" >"$T/out" 2>"$T/err" || status=$?
-	grep -q "^$(id -un),$play,1,7," "$T/out"
-	[ "$status" = 1 ]; grep -qxF 'pacifica: the report is not whole: 1 record line could not be read and was skipped' "$T/err"
+	grep -q "^$(id -un),$play,1,7," "$T/out"; grep -q "^$(id -un),$top/second,1,7," "$T/out"
+	[ "$status" = 1 ]; same_bytes "$T/err" $'pacifica: the report is not whole: 2 record lines could not be read and were skipped\n'
 }
 
 @test "root reads nothing of a student's: no start-up file of theirs, no record reached through a link they laid" {
@@ -228,6 +249,10 @@ unreadable=(
 	printf 'touch "%s/sourced"\n' "$top" >"$top/student/.bashrc"; chown 65534:65534 "$top/student/.bashrc"
 	printf 'mine\n' >"$top/mine"; chmod 700 "$top/rootonly"
 	(cd "$top" && env -u XDG_STATE_HOME HOME="$top/student" TMPDIR="$top/tmp" "$PACIFICA" "$play" <<<'echo "in the game"') >"$T/out" 2>&1
+	grep -qx 'in the game' "$T/out"; [ ! -e "$top/sourced" ]
+	# Nor one of a student's in a home of root's.
+	mkdir "$top/roots"; cp -p "$top/student/.bashrc" "$top/roots/.bashrc"
+	(cd "$top" && env -u XDG_STATE_HOME HOME="$top/roots" TMPDIR="$top/tmp" "$PACIFICA" "$top/rootsgame" <<<'echo "in the game"') >"$T/out" 2>&1
 	grep -qx 'in the game' "$T/out"; [ ! -e "$top/sourced" ]
 	# A record of root's, behind a link the student laid in a leading
 	# component of the place root names.

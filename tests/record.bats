@@ -130,13 +130,19 @@ descendant() {
 	[ "$(stat -c '%U:%G %a' "$RECORDER")" = 'root:games 2755' ]
 	[ "$(stat -c '%U:%G %a' "$REC")" = 'root:games 2770' ]
 	[ "$(stat -c '%a' "$LIBEXEC/prologue")" = 711 ]
-	for mask in 022 077 0277 0777; do
-		find "$REC" -mindepth 1 -delete; rm -rf "$home/game"
-		player "UMASK=$mask" -- $'umask\nprologue\nmkdir Pacifica; mv Jean Pacifica/; resettle'
-		same_bytes <(events) $'begun\nprologue\tbriefing\nresettle\thome\nleft\n' || { echo "umask $mask" >&2; return 1; }
+	# The player's umask is theirs in the game: one that shuts the playing
+	# directory to its owner shuts it to the game's programs too.
+	for row in '022:briefing:home:2' '077:briefing:home:2' '0277:unwritable:liar:0'; do
+		IFS=: read -r mask prologue resettle done <<<"$row"
+		find "$REC" -mindepth 1 -delete; chmod -R u+rwx "$home/game" 2>/dev/null || :; rm -rf "$home/game"
+		umask "$mask"; player -- $'prologue\nmkdir Pacifica; mv Jean Pacifica/; resettle'; umask 022
+		same_bytes <(events) "begun"$'\n'"prologue"$'\t'"$prologue"$'\n'"resettle"$'\t'"$resettle"$'\nleft\n' || fail "umask $mask: $(cat "$T/out" "$T/err")"
 		[ "$(stat -c '%U:%G %a' "$REC/65534" "$mine")" = $'nobody:games 2770\nnobody:games 640' ]
-		sound 2
+		sound "$done"
 	done
+	chmod -R u+rwx "$home/game"; rm -rf "$home/game"
+	find "$REC" -mindepth 1 -delete; umask 0777; player -- prologue; umask 022
+	[ "$status" = 1 ]; same_bytes "$T/err" "pacifica: cannot enter $home/game"$'\n'; [ ! -s "$mine" ]
 	[ "$(ls -A "$home" | grep -v '^\.bash_history$')" = game ]
 }
 
@@ -160,6 +166,14 @@ descendant() {
 	# the file; each verb.
 	cat >"$top/try" <<-'EOF'
 		cd "$HOME/game" || exit 1
+		# A file of no name, as the game shell's session file is: the class
+		# record takes no session's lines.
+		exec 3<>"$HOME/unlinked"; cat "$HOME/forged" >&3; rm "$HOME/unlinked"
+		for verb in 'run resettle' 'note hint' hint steps leave; do
+			# shellcheck disable=SC2086
+			env PACIFICA_GAME=1 PACIFICA_SESSION=3 "$RECORDER" $verb >/dev/null 2>&1
+		done
+		exec 3<&-
 		for open in none forged; do
 			[ "$open" = none ] || exec 3<>"$HOME/forged" 4<>"$HOME/forged" 5<>"$HOME/forged" 6<>"$HOME/forged" \
 				7<>"$HOME/forged" 8<>"$HOME/forged" 9<>"$HOME/forged"
@@ -587,4 +601,31 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" --new --yes "$home/game" </dev/null) >"$T/out" 2>&1
 	[ -f "$home/game.1/Jean" ]; [ -z "$(ls -A "$home/game")" ]
 	sound 0
+}
+
+@test "a run whose record became the previous generation while its program ran writes to the current one" {
+	player -- prologue
+	line=$(tail -n 1 "$mine")
+	n=$(((4 * 1024 * 1024 - $(stat -c %s "$mine")) / (${#line} + 1)))
+	for ((i = 0; i < n; i++)); do printf '%s\n' "$line"; done >>"$mine"
+	# A raze that says it has begun, then waits for the test's word.
+	cp -p "$LIBEXEC/raze" "$T/raze"
+	mkfifo -m 666 "$top/begun" "$top/go"
+	printf '#!/bin/sh\necho >%s\nread -r _ <%s\necho Nothing happens.\n' "$top/begun" "$top/go" >"$LIBEXEC/raze"
+	chmod 755 "$LIBEXEC/raze"
+	exec 6<>"$top/begun"
+	(cd "$home/game" && exec setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$home" PACIFICA_GAME=1 \
+		"$RECORDER" run raze) >"$T/raze.out" 2>&1 &
+	started=$!
+	read -r -t 30 -u 6 _ || { cp -p "$T/raze" "$LIBEXEC/raze"; fail "raze did not begin"; }
+	# Another shell's hint begins the next generation meanwhile.
+	recorder -- note hint
+	[ -e "$REC/65534/record.1" ] || { cp -p "$T/raze" "$LIBEXEC/raze"; fail "no new generation began"; }
+	echo >"$top/go"
+	wait $started; started=
+	exec 6<&-
+	cp -p "$T/raze" "$LIBEXEC/raze"
+	same_bytes <(cut -f 4 "$mine" | tail -n 2) $'hint\nraze\n'
+	[ "$(tail -n 1 "$REC/65534/record.1" | cut -f 4)" = prologue ] || [ "$(tail -n 1 "$REC/65534/record.1" | cut -f 4)" = left ]
+	class_sound
 }

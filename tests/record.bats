@@ -588,3 +588,37 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	[ -f "$home/game.1/Jean" ]; [ -z "$(ls -A "$home/game")" ]
 	sound 0
 }
+
+@test "the recorder run by another name of its file, beside programs of the player's, keeps nothing" {
+	player -- prologue
+	sum=$(md5sum <"$mine")
+	# A hard link of the recorder's in a directory of the player's, as a
+	# student lays one where the system lets them link a file of root's
+	# (fs.protected_hardlinks off); root lays it here.  Beside it, programs
+	# of the player's that say every step is done.
+	mkdir -p "$home/x/libexec/pacifica" "$home/x/etc"
+	ln "$RECORDER" "$home/x/libexec/pacifica-record"
+	for p in prologue resettle duplicate raze celebrate retribute; do
+		printf '#!/bin/sh\necho "Jean is concerned about a rekindling"\n' >"$home/x/libexec/pacifica/$p"
+	done
+	printf 'teachers = nogroup\n' >"$home/x/etc/pacifica.conf"
+	chmod 755 "$home/x/libexec/pacifica"/*; chown -R 65534:65534 "$home/x/libexec/pacifica" "$home/x/etc"
+	said="pacifica: the class record is written only by $RECORDER, not by $home/x/libexec/pacifica-record"
+	# rows: the shell's game (- for none), the verb
+	while read -r game verb; do
+		[ "$game" = - ] && game=() || game=("PACIFICA_GAME=$game")
+		# shellcheck disable=SC2086
+		(cd "$home/game" && as 65534 env HOME="$home" "${game[@]}" "$home/x/libexec/pacifica-record" $verb) \
+			>"$T/out" 2>"$T/err" </dev/null || :
+		grep -qxF "$said" "$T/err" || { echo "$verb: $(cat "$T/out" "$T/err")" >&2; return 1; }
+		[ "$(md5sum <"$mine")" = "$sum" ] || { echo "$verb was recorded" >&2; return 1; }
+	done <<-'EOF'
+		1 run resettle
+		1 note hint
+		- play --new --yes
+		- play
+		- report --csv
+		- report --clear --yes
+	EOF
+	sound 1
+}

@@ -622,3 +622,25 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	EOF
 	sound 1
 }
+
+@test "a hint that the class record cannot count is not given" {
+	player -- $'prologue\nprologue\nprologue\nprologue'
+	sum=$(md5sum <"$mine")
+	# rows: how the player keeps the record from taking the line|what the
+	# recorder says of it
+	while IFS='|' read -r how why; do
+		status=0
+		(eval "$how"; recorder -- hint; exit $status) || status=$?
+		exec 9<&-
+		[ "$status" = 1 ] && [ ! -s "$T/out" ] || { echo "$how: $(cat "$T/out")" >&2; return 1; }
+		same_bytes "$T/err" "pacifica: this was not recorded: $why"$'\npacifica: the hint is given only once the class record can count it\n'
+		[ "$(md5sum <"$mine")" = "$sum" ]
+	done <<-EOF
+		ulimit -f 1|$mine could not take it (File too large); tell your teacher
+		exec 9<"$REC/65534"; flock -x 9|the record's lock could not be taken (Resource temporarily unavailable)
+	EOF
+	# Counted, it is given.
+	recorder -- hint
+	grep -q 'mkdir' "$T/out"; [ "$(events | grep -c '^hint')" = 1 ]
+	sound 1
+}

@@ -644,3 +644,18 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	grep -q 'mkdir' "$T/out"; [ "$(events | grep -c '^hint')" = 1 ]
 	sound 1
 }
+
+@test "a game said to be left, while its shell plays on, counts the time played" {
+	# rows: what the player's shell runs at each prompt
+	while read -r prompt; do
+		find "$REC" -mindepth 1 -delete; rm -rf "$home/game"
+		player -- "$prompt"$'\nprologue\nsleep 2\nmkdir Pacifica; mv Jean Pacifica/; resettle'
+		steps 2
+		played=$(awk -F, -v d="$home/game" '$2 == d { print $9 }' "$T/report")
+		[ "$played" -ge 2 ] || { echo "$prompt: $played seconds played" >&2; return 1; }
+		class_sound
+	done <<-'EOF'
+		:
+		PROMPT_COMMAND='"$PACIFICA_RECORDER" leave >/dev/null'
+	EOF
+}

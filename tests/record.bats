@@ -659,3 +659,22 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 		PROMPT_COMMAND='"$PACIFICA_RECORDER" leave >/dev/null'
 	EOF
 }
+
+@test "a game of a home's record, beside the class record, is shown as not witnessed" {
+	player -- prologue
+	# The player's own record in the home, which they may write as they
+	# like: a game forged finished.
+	mkdir -p "$home/.local/state/pacifica"; forged_line >"$home/.local/state/pacifica/record"; chown -R 65534:65534 "$home/.local"
+	# rows: who reports|the report's arguments
+	while IFS='|' read -r who args; do
+		read -ra argv <<<"$args"; read -ra as_who <<<"$who"
+		(cd "$top" && "${as_who[@]}" "$PACIFICA" --report "${argv[@]}") >"$T/out" 2>"$T/err" || :
+		grep -q '^nobody *~/game *7/7~ finished ' "$T/out" || { echo "$who $args: $(cat "$T/out" "$T/err")" >&2; return 1; }
+	done <<-EOF
+		env|$home
+		env|--wide $home
+		setpriv --reuid=65534 --regid=65534 --clear-groups env HOME=$home|$home
+	EOF
+	"$PACIFICA" --report | grep -q "^nobody *$home/game *1/7 resettle "
+	sound 1
+}

@@ -678,3 +678,28 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	"$PACIFICA" --report | grep -q "^nobody *$home/game *1/7 resettle "
 	sound 1
 }
+
+@test "a journal of the player's own, taken over, shows as not witnessed in the table and is named beside the gradebook" {
+	# An earlier version's journal, which the player may write as they
+	# like: a game forged finished, taken over at the first start.
+	state=$home/.local/state/pacifica; mkdir -p "$state" "$home/fake"
+	{
+		printf '2026-12-01T10:00:00Z\t%s\tbegun\n' "$home/fake"
+		for step in 'prologue	briefing' 'resettle	home' 'duplicate	alert' bridge 'raze	victory' 'celebrate	jailed' 'retribute	done'; do
+			printf '2026-12-01T10:01:00Z\t%s\t%s\n' "$home/fake" "$step"
+		done
+	} >"$state/journal"
+	chown -R 65534:65534 "$home"
+	player -- steps
+	# rows: the report's arguments|a line of what it prints|what it says
+	while IFS='|' read -r args line said; do
+		read -ra argv <<<"$args"
+		"$PACIFICA" --report "${argv[@]}" >"$T/out" 2>"$T/err" || { cat "$T/err" >&2; return 1; }
+		grep -qx -- "$line" "$T/out" || { echo "$args: $(cat "$T/out")" >&2; return 1; }
+		same_bytes "$T/err" "${said:+$said$'\n'}"
+	done <<-EOF
+		|nobody *$home/fake *7/7~ finished .*|
+		--csv --per-student|nobody,,,nobody,,7.|pacifica: the points of 1 student count steps that the recorder did not witness (~ in the table): nobody
+	EOF
+	class_sound
+}

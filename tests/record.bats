@@ -605,8 +605,9 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	chmod 755 "$home/x/libexec/pacifica"/*; chown -R 65534:65534 "$home/x/libexec/pacifica" "$home/x/etc"
 	said="pacifica: the class record is written only by $RECORDER, not by $home/x/libexec/pacifica-record"
 	# rows: the shell's game (- for none), the verb
-	while read -r game verb; do
-		[ "$game" = - ] && game=() || game=("PACIFICA_GAME=$game")
+	while read -r number verb; do
+		game=()
+		[ "$number" = - ] || game=("PACIFICA_GAME=$number")
 		# shellcheck disable=SC2086
 		(cd "$home/game" && as 65534 env HOME="$home" "${game[@]}" "$home/x/libexec/pacifica-record" $verb) \
 			>"$T/out" 2>"$T/err" </dev/null || :

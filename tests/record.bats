@@ -704,3 +704,20 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	EOF
 	class_sound
 }
+
+@test "a record that holds the most games it can begins no more, and its games stay in the report" {
+	player -- prologue
+	# The latest game of a record that has begun all its games, as a
+	# student's start after start, or a journal of theirs taken over,
+	# would leave it.
+	printf '2026-12-09T10:00:00Z\t1048576\t%s\tbegun\t-\ton=prologue began=1796810400 done=,,,,,, last=- runs=0 hints=0 active=0 sessions=1 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=1048576\t.\n' "$home/last" >>"$mine"
+	sum=$(md5sum <"$mine")
+	status=0
+	(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" "$home/new" <<<prologue) >"$T/out" 2>"$T/err" || status=$?
+	[ "$status" = 1 ]; [ ! -s "$T/out" ]
+	same_bytes "$T/err" $'pacifica: no game can begin: the record holds the most games it can, 1048576\n'
+	[ "$(md5sum <"$mine")" = "$sum" ]
+	"$PACIFICA" --report --csv >"$T/report"
+	grep -q "^nobody,$home/last,0,7,prologue," "$T/report"
+	class_sound
+}

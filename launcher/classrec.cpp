@@ -16,6 +16,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
+#include <limits.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
@@ -41,6 +42,9 @@
 #endif
 #ifndef PACIFICA_CONF_REL
 #error "PACIFICA_CONF_REL names the settings relative to the recorder's directory"
+#endif
+#ifndef PACIFICA_RECORDER_PATH
+#error "PACIFICA_RECORDER_PATH names where the recorder is installed with the class record, or is empty"
 #endif
 
 namespace {
@@ -449,8 +453,20 @@ void class_open(Want w, bool yes)
 		}
 		return;
 	}
-	games = egid;
 	in_class = true;
+	// The programs and the settings are found beside the recorder's name:
+	// run by another name of its file, a hard link that a player could lay
+	// beside programs of their own where the system lets them, it would
+	// judge by those.
+	char installed[PATH_MAX], self[4096];
+	ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+	self[n > 0 ? n : 0] = '\0';
+	if (!realpath(PACIFICA_RECORDER_PATH, installed) || strcmp(self, installed) != 0) {
+		refusal.add("the class record is written only by ").add(PACIFICA_RECORDER_PATH).add(", not by ");
+		shown(refusal, self);
+		return;
+	}
+	games = egid;
 	int cls = open(PACIFICA_CLASS_RECORD, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 	struct stat st;
 	if (cls < 0 || fstat(cls, &st) != 0 || st.st_uid != 0 || st.st_gid != games || (st.st_mode & 07) != 0) {

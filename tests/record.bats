@@ -629,3 +629,136 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	[ "$(tail -n 1 "$REC/65534/record.1" | cut -f 4)" = prologue ] || [ "$(tail -n 1 "$REC/65534/record.1" | cut -f 4)" = left ]
 	class_sound
 }
+
+@test "the recorder run by another name of its file, beside programs of the player's, keeps nothing" {
+	player -- prologue
+	sum=$(md5sum <"$mine")
+	# A hard link of the recorder's in a directory of the player's, as a
+	# student lays one where the system lets them link a file of root's
+	# (fs.protected_hardlinks off); root lays it here.  Beside it, programs
+	# of the player's that say every step is done.
+	mkdir -p "$home/x/libexec/pacifica" "$home/x/etc"
+	ln "$RECORDER" "$home/x/libexec/pacifica-record"
+	for p in prologue resettle duplicate raze celebrate retribute; do
+		printf '#!/bin/sh\necho "Jean is concerned about a rekindling"\n' >"$home/x/libexec/pacifica/$p"
+	done
+	printf 'teachers = nogroup\n' >"$home/x/etc/pacifica.conf"
+	chmod 755 "$home/x/libexec/pacifica"/*; chown -R 65534:65534 "$home/x/libexec/pacifica" "$home/x/etc"
+	said="pacifica: the class record is written only by $RECORDER, not by $home/x/libexec/pacifica-record"
+	# rows: the shell's game (- for none), the verb
+	while read -r number verb; do
+		game=()
+		[ "$number" = - ] || game=("PACIFICA_GAME=$number")
+		# shellcheck disable=SC2086
+		(cd "$home/game" && as 65534 env HOME="$home" "${game[@]}" "$home/x/libexec/pacifica-record" $verb) \
+			>"$T/out" 2>"$T/err" </dev/null || :
+		grep -qxF "$said" "$T/err" || { echo "$verb: $(cat "$T/out" "$T/err")" >&2; return 1; }
+		[ "$(md5sum <"$mine")" = "$sum" ] || { echo "$verb was recorded" >&2; return 1; }
+	done <<-'EOF'
+		1 run resettle
+		1 note hint
+		- play --new --yes
+		- play
+		- report --csv
+		- report --clear --yes
+	EOF
+	sound 1
+}
+
+@test "a hint that the class record cannot count is not given" {
+	player -- $'prologue\nprologue\nprologue\nprologue'
+	sum=$(md5sum <"$mine")
+	# rows: how the player keeps the record from taking the line|what the
+	# recorder says of it
+	while IFS='|' read -r how why; do
+		status=0
+		(eval "$how"; recorder -- hint; exit $status) || status=$?
+		exec 9<&-
+		[ "$status" = 1 ] && [ ! -s "$T/out" ] || { echo "$how: $(cat "$T/out")" >&2; return 1; }
+		same_bytes "$T/err" "pacifica: this was not recorded: $why"$'\npacifica: the hint is given only once the class record can count it\n'
+		[ "$(md5sum <"$mine")" = "$sum" ]
+	done <<-EOF
+		ulimit -f 1|$mine could not take it (File too large); tell your teacher
+		exec 9<"$REC/65534"; flock -x 9|the record's lock could not be taken (Resource temporarily unavailable)
+	EOF
+	# Counted, it is given.
+	recorder -- hint
+	grep -q 'mkdir' "$T/out"; [ "$(events | grep -c '^hint')" = 1 ]
+	sound 1
+}
+
+@test "a game said to be left, while its shell plays on, counts the time played" {
+	# rows: what the player's shell runs at each prompt
+	while read -r prompt; do
+		find "$REC" -mindepth 1 -delete; rm -rf "$home/game"
+		player -- "$prompt"$'\nprologue\nsleep 2\nmkdir Pacifica; mv Jean Pacifica/; resettle'
+		steps 2
+		played=$(awk -F, -v d="$home/game" '$2 == d { print $9 }' "$T/report")
+		[ "$played" -ge 2 ] || { echo "$prompt: $played seconds played" >&2; return 1; }
+		class_sound
+	done <<-'EOF'
+		:
+		PROMPT_COMMAND='"$PACIFICA_RECORDER" leave >/dev/null'
+	EOF
+}
+
+@test "a game of a home's record, beside the class record, is shown as not witnessed" {
+	player -- prologue
+	# The player's own record in the home, which they may write as they
+	# like: a game forged finished.
+	mkdir -p "$home/.local/state/pacifica"; forged_line >"$home/.local/state/pacifica/record"; chown -R 65534:65534 "$home/.local"
+	# rows: who reports|the report's arguments
+	while IFS='|' read -r who args; do
+		read -ra argv <<<"$args"; read -ra as_who <<<"$who"
+		(cd "$top" && "${as_who[@]}" "$PACIFICA" --report "${argv[@]}") >"$T/out" 2>"$T/err" || :
+		grep -q '^nobody *~/game *7/7~ finished ' "$T/out" || { echo "$who $args: $(cat "$T/out" "$T/err")" >&2; return 1; }
+	done <<-EOF
+		env|$home
+		env|--wide $home
+		setpriv --reuid=65534 --regid=65534 --clear-groups env HOME=$home|$home
+	EOF
+	"$PACIFICA" --report | grep -q "^nobody *$home/game *1/7 resettle "
+	sound 1
+}
+
+@test "a journal of the player's own, taken over, shows as not witnessed in the table and is named beside the gradebook" {
+	# An earlier version's journal, which the player may write as they
+	# like: a game forged finished, taken over at the first start.
+	state=$home/.local/state/pacifica; mkdir -p "$state" "$home/fake"
+	{
+		printf '2026-12-01T10:00:00Z\t%s\tbegun\n' "$home/fake"
+		for step in 'prologue	briefing' 'resettle	home' 'duplicate	alert' bridge 'raze	victory' 'celebrate	jailed' 'retribute	done'; do
+			printf '2026-12-01T10:01:00Z\t%s\t%s\n' "$home/fake" "$step"
+		done
+	} >"$state/journal"
+	chown -R 65534:65534 "$home"
+	player -- steps
+	# rows: the report's arguments|a line of what it prints|what it says
+	while IFS='|' read -r args line said; do
+		read -ra argv <<<"$args"
+		"$PACIFICA" --report "${argv[@]}" >"$T/out" 2>"$T/err" || { cat "$T/err" >&2; return 1; }
+		grep -qx -- "$line" "$T/out" || { echo "$args: $(cat "$T/out")" >&2; return 1; }
+		same_bytes "$T/err" "${said:+$said$'\n'}"
+	done <<-EOF
+		|nobody *$home/fake *7/7~ finished .*|
+		--csv --per-student|nobody,,,nobody,,7.|pacifica: the points of 1 student count steps that the recorder did not witness (~ in the table): nobody
+	EOF
+	class_sound
+}
+
+@test "a record that holds the most games it can begins no more, and its games stay in the report" {
+	player -- prologue
+	# The latest game of a record that has begun all its games, as a
+	# student's start after start, or a journal of theirs taken over,
+	# would leave it.
+	printf '2026-12-09T10:00:00Z\t1048576\t%s\tbegun\t-\ton=prologue began=1796810400 done=,,,,,, last=- runs=0 hints=0 active=0 sessions=1 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=1048576\t.\n' "$home/last" >>"$mine"
+	sum=$(md5sum <"$mine")
+	status=0
+	(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" "$home/new" <<<prologue) >"$T/out" 2>"$T/err" || status=$?
+	[ "$status" = 1 ]; [ ! -s "$T/out" ]
+	same_bytes "$T/err" $'pacifica: no game can begin: the record holds the most games it can, 1048576\n'
+	[ "$(md5sum <"$mine")" = "$sum" ]
+	"$PACIFICA" --report --csv >"$T/report"
+	grep -q "^nobody,$home/last,0,7,prologue," "$T/report"
+	class_sound
+}

@@ -104,7 +104,11 @@ int hint_row(std::string_view situation)
 
 void apply(Game &g, time_t t, std::string_view event, std::string_view detail)
 {
-	if (!g.left && t >= g.time && t - g.time <= idle_gap)
+	// The time between leaving a game and coming back to it is no play;
+	// any other event after "left" is of a shell that lives on (another
+	// of the game's, or one that said it left and did not), whose gap is.
+	bool back = g.left && (event == "resumed" || event == "aside");
+	if (!back && t >= g.time && t - g.time <= idle_gap)
 		g.active += t - g.time;
 	if (t > g.time)
 		g.time = t;

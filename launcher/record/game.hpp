@@ -39,6 +39,9 @@ int hint_row(std::string_view situation);
 // generation of the record by this many bytes, and the next begins with
 // every game's latest line before it would grow past them.
 constexpr size_t line_bound = 8192;
+// The games of a record, each known by its number, which the report keeps
+// a byte for.
+constexpr long most_games = 1 << 20;
 constexpr long generation_size = 4 << 20, generation_bound = generation_size + line_bound;
 
 // One event applied to a game's state, at time t.

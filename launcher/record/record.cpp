@@ -119,7 +119,7 @@ template <class F> bool latest_games(const Source &src, Game &g, long &skipped, 
 	return scan_record(
 	    src,
 	    [&](std::string_view l) {
-		    if (!parse_line(l, g, event, detail) || g.number > (1 << 20)) {
+		    if (!parse_line(l, g, event, detail) || g.number > most_games) {
 			    skipped += !l.empty() && l[0] != '#';
 			    return false;
 		    }
@@ -356,6 +356,10 @@ bool begin_game(std::string_view dir, Game &g)
 {
 	Game last;
 	long games = last_state(last) ? last.games : 0;
+	if (games >= most_games) {
+		say(Buf().add("pacifica: no game can begin: the record holds the most games it can, ").num(most_games).add('\n').view());
+		return false;
+	}
 	g.games = games;
 	new_game(g, games + 1, dir, time(nullptr));
 	return write_event(g, "begun", "-");

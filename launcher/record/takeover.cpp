@@ -168,7 +168,7 @@ void take_over(int statefd)
 	fold_list(games, built.view(), true, now);
 	bool ok = true;
 	long number = 0;
-	for (long i = 0; i < games.n; i++) {
+	for (long i = 0; i < games.n && number < most_games; i++) {
 		Game &g = *games.g[i];
 		if (g.number <= 0)
 			continue;

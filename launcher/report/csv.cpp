@@ -12,6 +12,7 @@
 #include <cstring>
 #include <new>
 
+#include "classrec.hpp"
 #include "report/report.hpp"
 #include "util/names.hpp"
 #include "util/out.hpp"
@@ -107,6 +108,12 @@ void per_student(Buf &b, const Rows &rows, bool points)
 	b.add("Student,ID,SIS User ID,SIS Login ID,Section,Pacifica steps (of ").num(story::nsteps).add(")\r\n");
 	if (points)
 		b.add("Points Possible,,,,,").num(story::nsteps).add("\r\n");
+	// A gradebook has no room for the table's ~: where there is a class
+	// record, the students whose points count steps that no recorder
+	// witnessed (a journal of an earlier version, a home's record, which
+	// their players may have written) are named.
+	Buf unwitnessed;
+	long n = 0;
 	each_player(rows, [&](long, long, long best, long) {
 		const Row &r = *rows.r[best];
 		Buf name;
@@ -117,7 +124,14 @@ void per_student(Buf &b, const Rows &rows, bool points)
 		b.add(',');
 		number(b, r.begun ? r.g.ndone() : 0);
 		b.add("\r\n");
+		if (class_mode() && r.begun && r.g.ndone() > 0 && strcmp(r.witness, "class") != 0) {
+			unwitnessed.add(n++ ? ", " : "");
+			shown(unwitnessed, r.player.view());
+		}
 	});
+	if (n > 0)
+		warn(Buf().add("the points of ").num(n).add(n == 1 ? " student count" : " students count")
+		         .add(" steps that the recorder did not witness (~ in the table): ").add(unwitnessed.view()).view());
 }
 
 namespace {

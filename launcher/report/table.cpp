@@ -5,6 +5,7 @@
 #include <ctime>
 #include <new>
 
+#include "classrec.hpp"
 #include "report/report.hpp"
 #include "util/names.hpp"
 #include "util/out.hpp"
@@ -175,7 +176,10 @@ void cells(Buf (&c)[ncolumns], const Row &r, const Form &f)
 		return;
 	}
 	game_name(c[GAME], r, f);
-	c[STEPS].num(r.g.ndone()).add('/').num(story::nsteps).add(strcmp(r.witness, "taken") ? "" : "~");
+	// Where there is a class record, a game of a home's record is one
+	// that its player could have written: none of it was witnessed.
+	bool unwitnessed = !strcmp(r.witness, "taken") || (class_mode() && !strcmp(r.witness, "home"));
+	c[STEPS].num(r.g.ndone()).add('/').num(story::nsteps).add(unwitnessed ? "~" : "");
 	shown(c[WHY], r.stuck.n ? r.stuck.view() : "-");
 	c[RUNS].num(r.g.runs);
 	c[HINTS].num(r.g.hints);

@@ -17,6 +17,10 @@
 namespace {
 
 constexpr std::string_view hints_off = "Hints are off in this game.\n";
+// The teacher's report counts the hints of a class record's game: one
+// that the record could not take is not given, or a player could have
+// every hint uncounted with a file size limit.
+constexpr std::string_view not_counted = "the hint is given only once the class record can count it";
 
 const char *base;	// the playing directory, unescaped
 
@@ -357,6 +361,8 @@ int cmd_hint()
 	long level = g.about == r ? g.asked + 1 : 1;
 	if (record_event(g.number, "hint", Buf().num(r).view(), g))
 		level = g.asked;
+	else if (record_witnessed())
+		die(not_counted);
 	const story::Hint &h = story::hints[r];
 	std::string_view program = ready < story::nsteps ? story::steps[ready].name : "";
 	Buf dir, quoted_dir, b;

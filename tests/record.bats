@@ -77,13 +77,14 @@ events_known='begun|resumed|left|aside|taken|hint|word|bridge|outside|byhand|pro
 line_re="^$stamp"$'\t'"[0-9]+"$'\t'"/[^"$'\t'"]*"$'\t'"($events_known)"$'\t'"[^"$'\t'"]+"$'\t'"$state"$'\t'"\\.\$"
 
 # Every file of the class record is as the recorder leaves it, and every
-# line in it is the recorder's own: none the player forged, none torn.
+# line of its generations is the recorder's own: none the player forged,
+# none torn.
 class_sound() {
 	local f bad
 	while read -r f; do
 		bad=$(grep -Evc -- "$line_re" "$f") || :
 		[ "$bad" = 0 ] || { echo "$f has $bad lines that are not the recorder's:" >&2; grep -Ev -- "$line_re" "$f" | cat -A >&2; return 1; }
-	done < <(find "$REC" -mindepth 2 -type f)
+	done < <(find "$REC" -mindepth 2 -type f -name 'record*')
 	! grep -rqa forged "$REC" || { echo "a forged line is in the class record" >&2; return 1; }
 	[ -z "$(find "$REC" -mindepth 1 -maxdepth 1 ! \( -type d -perm 2770 -group games \))" ] ||
 		{ ls -la "$REC" >&2; return 1; }

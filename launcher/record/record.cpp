@@ -194,6 +194,9 @@ struct Slot {
 	uint32_t len, gen;	// len with the line's end; 0 for no game
 };
 constexpr unsigned min_bits = 6, max_bits = 22;
+// An index that holds for the record as it is, which the record then
+// showed wrong, is made anew at the next line.
+bool index_doubted;
 
 uint32_t dir_hash(std::string_view dir)
 {
@@ -253,14 +256,13 @@ bool indexed(const Source &src, const Header &h, long number, Game &g, int64_t *
 	return parse_line(l, g, event, detail) && g.number == number;
 }
 
-enum class Found { yes, no, unsure };
-
 // The game whose latest line is in dir, the most recently played of them.
-Found indexed_dir(const Source &src, std::string_view dir, Game &g)
+// That there is none, the index does not say: only the record can.
+bool indexed_dir(const Source &src, std::string_view dir, Game &g)
 {
 	Header h;
 	if (!keyed(src, h) || h.distinct > h.top)
-		return Found::unsure;
+		return false;
 	uint32_t hash = dir_hash(dir), mask = (1u << h.bits) - 1;
 	int64_t best = -1;
 	long number = 0, read = 0;
@@ -268,20 +270,18 @@ Found indexed_dir(const Source &src, std::string_view dir, Game &g)
 		Entry e;
 		int64_t when;
 		if (!src.read_index(&e, sizeof e, sizeof h + i * sizeof e))
-			return Found::unsure;
+			return false;
 		if (!e.number)
 			break;
 		if (e.hash != hash)
 			continue;
 		// A game that has left the directory since keeps its entry.
 		if (!indexed(src, h, read = e.number, g, &when))
-			return Found::unsure;
+			return false;
 		if (g.dir.view() == dir && when > best)
 			best = when, number = e.number;
 	}
-	if (!number)
-		return Found::no;
-	return number == read || indexed(src, h, number, g) ? Found::yes : Found::unsure;
+	return number && (number == read || indexed(src, h, number, g));
 }
 
 // The latest state of every game, the most recently played first, as the
@@ -451,8 +451,9 @@ int append_line(std::string_view line)
 	bool was = keyed(held_files, h);
 	if (int why = rec_append(line))
 		return why;
-	if (!was || !index_line(h, line))
+	if (!was || index_doubted || !index_line(h, line))
 		build_index();
+	index_doubted = false;
 	return 0;
 }
 // The session's lines are newer than any the index knows.
@@ -465,7 +466,8 @@ bool record_witnessed() { return class_mode(); }
 bool find_game(long number, Game &g)
 {
 	Header h;
-	if (no_session() && keyed(held_files, h) && indexed(held_files, h, number, g))
+	bool key = no_session() && keyed(held_files, h);
+	if (key && indexed(held_files, h, number, g))
 		return true;
 	bool found = false;
 	long overlong = 0;
@@ -473,6 +475,7 @@ bool find_game(long number, Game &g)
 	scan_record(
 	    held_record, [&](std::string_view l, int, off_t) { return found = parse_line(l, g, event, detail) && g.number == number; },
 	    overlong);
+	index_doubted |= key && found;
 	return found;
 }
 
@@ -487,12 +490,13 @@ bool last_state(Game &g)
 
 bool find_dir(std::string_view dir, Game &g)
 {
-	Found known = no_session() ? indexed_dir(held_files, dir, g) : Found::unsure;
-	if (known != Found::unsure)
-		return known == Found::yes;
+	if (no_session() && indexed_dir(held_files, dir, g))
+		return true;
 	bool found = false;
 	long skipped = 0;
 	latest_games(held_record, g, skipped, [&](const Game &x, std::string_view) { return found = x.dir.view() == dir; });
+	Header h;
+	index_doubted |= found && no_session() && keyed(held_files, h) && h.distinct <= h.top;
 	return found;
 }
 

@@ -239,23 +239,15 @@ unreadable=(
 	[[ "$output" != *rootgame* ]]
 }
 
-# The index beside the record, as bytes: the slot of game N, and a number
-# put at an offset (perl's pack format) or read from one.
-slot() { echo $((80 + (8 << $(od -An -tu4 -j56 -N4 "$state/index")) + ($1 - 1) * 16)); }
-poke() { perl -e 'print pack($ARGV[0], $ARGV[1])' "$3" "$4" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
-peek() { od -An -tu8 -j"$2" -N8 "$1" | tr -d ' '; }
-# Every entry of the index's table that names game 1 made to name game 2.
-retable() { perl -e 'open(F, "+<", $ARGV[0]) or die; binmode F; read(F, $h, 80); $n = 1 << unpack("L", substr($h, 56, 4));
-	for $i (0 .. $n - 1) { seek(F, 80 + 8 * $i + 4, 0); read(F, $v, 4); if (unpack("L", $v) == 1) { seek(F, 80 + 8 * $i + 4, 0); print F pack("L", 2); } }' "$1"; }
-
 # An index that does not hold, damaged or forged or of another record,
 # and what it is then made of: the same as with none.
 index_rows=(
 	'as the recorder left it|:'
-	"another game's line|dd if=\"\$index\" of=\"\$index\" bs=1 skip=\$(slot 2) seek=\$(slot 1) count=16 conv=notrunc status=none"
-	'past the end|poke "$index" $(slot 1) q $(($(stat -c %s "$journal") + 100))'
-	'into the middle of a line|poke "$index" $(slot 1) q $(($(peek "$index" $(slot 1)) + 7))'
-	'the previous generation, of which there is none|poke "$index" $(($(slot 1) + 12)) L 1'
+	'another game'"'"'s line|dd if="$index" of="$index" bs=1 skip=$(slot "$index" 2) seek=$(slot "$index" 1) count=16 conv=notrunc status=none'
+	'past the end|poke "$index" $(slot "$index" 1) q $(($(stat -c %s "$journal") + 100))'
+	'into the middle of a line|poke "$index" $(slot "$index" 1) q $(($(peek "$index" $(slot "$index" 1)) + 7))
+		poke "$index" $(($(slot "$index" 1) + 8)) L $(($(peek "$index" $(($(slot "$index" 1) + 8))) % 4294967296 - 7))'
+	'the previous generation, of which there is none|poke "$index" $(($(slot "$index" 1) + 12)) L 1'
 	"at an older line, the record having taken the game's next line since|awk -F '\\t' '\$2 == 1' \"\$journal\" | tail -n 1 >>\"\$journal\""
 	"another game's directory|retable \"\$index\""
 	'made for the record a moment before|poke "$index" 40 q $(($(peek "$index" 40) + 1))'

@@ -195,8 +195,9 @@ struct Slot {
 };
 constexpr unsigned min_bits = 6, max_bits = 22;
 // An index that holds for the record as it is, which the record then
-// showed wrong, is made anew at the next line.
-bool index_doubted;
+// showed wrong, is made anew at the next line; one that could not be
+// written is not made again by this process.
+bool index_doubted, index_failed;
 
 uint32_t dir_hash(std::string_view dir)
 {
@@ -218,9 +219,12 @@ int64_t changed(const struct stat &st) { return st.st_mtim.tv_sec * 1000000000LL
 bool keyed(const Source &src, Header &h)
 {
 	off_t size = src.index_size();
+	// Each game's line takes more than line_least bytes of the record.
+	constexpr int64_t line_least = 64;
 	if (size < static_cast<off_t>(sizeof h) || !src.read_index(&h, sizeof h, 0) ||
 	    memcmp(h.magic, index_magic, sizeof h.magic) != 0 || h.bits < min_bits || h.bits > max_bits ||
-	    h.games > number_bound || h.distinct > h.games || size < slot_at(h, h.games + 1))
+	    h.games > number_bound || h.distinct > h.games || size < slot_at(h, h.games + 1) ||
+	    h.distinct * line_least > h.size[0] + h.size[1])
 		return false;
 	for (int g = 0; g < 2; g++) {
 		struct stat st;
@@ -331,6 +335,12 @@ template <class F> bool indexed_games(const Source &src, F fn)
 // the lock.  Cut back to nothing when they cannot be read.
 void build_index()
 {
+	// Cut back first: a reader that comes in between finds no index, and
+	// reads the record.
+	if (index_failed || !rec_index_cut()) {
+		index_failed = true;
+		return;
+	}
 	Header h = {};
 	memcpy(h.magic, index_magic, sizeof h.magic);
 	Slot *slots = nullptr;
@@ -397,10 +407,8 @@ void build_index()
 	}
 	memcpy(file.p, &h, sizeof h);
 	free(slots), free(hashes);
-	// Cut back first: a reader that comes in between finds no index, and
-	// reads the record.
-	if (!rec_index_cut() || !whole || h.entries * 2 > mask + 1 || !rec_index_write(file.view(), 0))
-		rec_index_cut();
+	if (whole && !rec_index_write(file.view(), 0))
+		index_failed = true, rec_index_cut();
 }
 
 // The line just appended to the current generation, of which the index

@@ -77,9 +77,8 @@ struct Source {
 
 // Calls fn on each line of generation g and its offset, the last first,
 // until it says stop; a stretch longer than a line with no end is
-// counted in overlong,
-// and whole turns false when the file could not be read.  False when fn
-// said stop.
+// counted in overlong, and whole turns false when the file could not be
+// read.  False when fn said stop.
 template <class F> bool scan_back(const Source &src, int g, F fn, long &overlong, bool &whole)
 {
 	off_t pos = src.size(g);
@@ -163,8 +162,7 @@ template <class F> bool latest_games(const Source &src, Game &g, long &skipped, 
 	    skipped);
 }
 
-
-// The index: a header that names the generations it was made from (file,
+// The index, in the machine's byte order: a header that names the generations it was made from (file,
 // size and time of change, so that any line added or changed since tells
 // it is no longer theirs), a table from a hash of each game's directory
 // to its number, open-addressed, and a slot a game number with the
@@ -237,7 +235,9 @@ bool keyed(const Source &src, Header &h)
 
 // The game's latest line, as the index gives it: one whole line of the
 // record, within the size the header names, of that game; at its position
-// in the record, for which of two lines is the later.
+// in the record, for which of two lines is the later.  That no line of the
+// game follows it, the header vouches: any line since would have changed
+// the record's size and time.
 bool indexed(const Source &src, const Header &h, long number, Game &g, int64_t *when = nullptr)
 {
 	Slot s;
@@ -332,7 +332,7 @@ template <class F> bool indexed_games(const Source &src, F fn)
 }
 
 // The index made anew from the record's generations, read whole; under
-// the lock.  Cut back to nothing when they cannot be read.
+// the lock.  Left empty when they cannot be read, or it written.
 void build_index()
 {
 	// Cut back first: a reader that comes in between finds no index, and
@@ -413,8 +413,8 @@ void build_index()
 
 // The line just appended to the current generation, of which the index
 // was the index before, added to it: its game's slot, its directory's
-// entry, then the header, last, which makes the rest the record's.  False
-// when it is to be made anew.
+// entry, then the header, last, since until it names the record's new
+// size no reader takes the rest.  False when it is to be made anew.
 bool index_line(Header &h, std::string_view line)
 {
 	Game g;

@@ -55,11 +55,15 @@ constexpr std::string_view class_record = PACIFICA_CLASS_RECORD;
 // record in the home.
 constexpr mode_t player_mode = S_IFDIR | 02770, class_mode_bits = S_IFREG | 0640, home_mode_bits = 0600;
 const char *const generation[2] = {"record", "record.1"};
+// Beside them, the record's index: a hint, made and mended by the
+// recorder alone, that every use checks against the record.
+constexpr char index_name[] = "index";
 
 // The record held.
 int dir = -1;			// the player's directory in the class record, or the home's
 int gen[2] = {-1, -1};		// record and record.1
-bool in_class, writable;
+int idx = -1;			// the index
+bool in_class, writable, locked;
 Buf where, refusal;		// the directory as shown; why the class record was refused
 Buf rec_path_buf;
 gid_t games = static_cast<gid_t>(-1);
@@ -67,7 +71,7 @@ gid_t games = static_cast<gid_t>(-1);
 // A teacher's report: every record of the class.
 struct Player {
 	uid_t uid;
-	int gen[2];
+	int gen[2], index;
 	Buf why;
 };
 Player *players;
@@ -280,7 +284,7 @@ Player &add_player(uid_t uid)
 	}
 	Player &p = players[nplayers++];
 	p.uid = uid;
-	p.gen[0] = p.gen[1] = -1;
+	p.gen[0] = p.gen[1] = p.index = -1;
 	new (&p.why) Buf;
 	return p;
 }
@@ -357,6 +361,9 @@ void open_class_records(int cls)
 				file.add(path.view()).add('/').add(generation[g]);
 				p.gen[g] = open_generation_of(at, generation[g], uid, class_mode_bits, file.view(), p.why);
 			}
+			// An index not as the recorder left it is only not used.
+			Buf none;
+			p.index = open_generation_of(at, index_name, uid, class_mode_bits, "", none);
 		}
 		if (at >= 0)
 			close(at);
@@ -508,12 +515,12 @@ long class_cleared(std::string_view &why)
 	return cleared;
 }
 
-bool class_player(long i, uid_t &uid, int (&g)[2], std::string_view &why)
+bool class_player(long i, uid_t &uid, int (&g)[3], std::string_view &why)
 {
 	if (i < 0 || i >= nplayers)
 		return false;
 	uid = players[i].uid;
-	g[0] = players[i].gen[0], g[1] = players[i].gen[1];
+	g[0] = players[i].gen[0], g[1] = players[i].gen[1], g[2] = players[i].index;
 	why = players[i].why.view();
 	return true;
 }
@@ -577,6 +584,46 @@ void close_generations()
 	for (int &fd : gen)
 		if (fd >= 0)
 			close(fd), fd = -1;
+	if (idx >= 0)
+		close(idx), idx = -1;
+}
+
+// The index as the recorder leaves it, as the record is; anything else
+// is not read, and is replaced at the next line.
+bool index_sound(int fd)
+{
+	struct stat st;
+	Buf what, fix;
+	if (fstat(fd, &st) != 0)
+		return false;
+	if (in_class)
+		return !wrong(st, getuid(), class_mode_bits, "", what, fix);
+	return S_ISREG(st.st_mode) && st.st_uid == getuid() && st.st_nlink == 1;
+}
+
+void open_index()
+{
+	int fd = openat(dir, index_name, (writable ? O_RDWR : O_RDONLY) | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+	if (fd >= 0 && !index_sound(fd))
+		close(fd), fd = -1;
+	idx = fd;
+}
+
+// A new index, with the record's mode whatever the umask, in place of
+// whatever has the name.
+bool make_index()
+{
+	unlinkat(dir, index_name, 0);
+	mode_t old = umask(0);
+	int fd = openat(dir, index_name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, record_mode() & 0777);
+	umask(old);
+	if (fd >= 0 && !index_sound(fd)) {
+		close(fd);
+		unlinkat(dir, index_name, 0);
+		fd = -1;
+	}
+	idx = fd;
+	return fd >= 0;
 }
 
 // The generations in the directory; the current one made when create is
@@ -624,6 +671,7 @@ bool open_generations(bool create, Buf &why)
 		return false;
 	}
 	gen[1] = fd;
+	open_index();
 	return true;
 }
 
@@ -678,10 +726,10 @@ bool rec_holds(int fd)
 	if (fstat(fd, &a) != 0)
 		return false;
 	auto same = [&](int held) { return held >= 0 && fstat(held, &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino; };
-	if (same(dir) || same(gen[0]) || same(gen[1]))
+	if (same(dir) || same(gen[0]) || same(gen[1]) || same(idx))
 		return true;
 	for (long i = 0; i < nplayers; i++)
-		if (same(players[i].gen[0]) || same(players[i].gen[1]))
+		if (same(players[i].gen[0]) || same(players[i].gen[1]) || same(players[i].index))
 			return true;
 	return false;
 }
@@ -689,8 +737,10 @@ bool rec_holds(int fd)
 off_t rec_size(int g)
 {
 	struct stat st;
-	return g >= 0 && g < 2 && gen[g] >= 0 && fstat(gen[g], &st) == 0 ? st.st_size : 0;
+	return rec_stat(g, st) ? st.st_size : 0;
 }
+
+bool rec_stat(int g, struct stat &st) { return g >= 0 && g < 2 && gen[g] >= 0 && fstat(gen[g], &st) == 0; }
 
 bool rec_read(int g, char *to, size_t n, off_t at)
 {
@@ -704,8 +754,10 @@ bool rec_lock()
 	// A recorder that another stopped, holding the lock, is waited for
 	// three seconds; then what waits is not recorded, and said so.
 	for (int i = 0; i < 300; i++) {
-		if (flock(dir, LOCK_EX | LOCK_NB) == 0)
+		if (flock(dir, LOCK_EX | LOCK_NB) == 0) {
+			locked = true;
 			return current() || (rec_unlock(), false);
+		}
 		if (errno != EWOULDBLOCK && errno != EINTR)
 			return false;
 		struct timespec ten_ms = {0, 10000000};
@@ -719,6 +771,7 @@ void rec_unlock()
 {
 	if (dir >= 0)
 		flock(dir, LOCK_UN);
+	locked = false;
 }
 
 namespace {
@@ -805,4 +858,34 @@ int rec_rotate(std::string_view seed)
 	gen[1] = gen[0];
 	gen[0] = fd;
 	return 0;
+}
+
+off_t rec_index_size()
+{
+	struct stat st;
+	return idx >= 0 && fstat(idx, &st) == 0 ? st.st_size : -1;
+}
+
+bool rec_index_read(char *to, size_t n, off_t at) { return idx >= 0 && pread(idx, to, n, at) == static_cast<ssize_t>(n); }
+
+bool rec_index_write(std::string_view s, off_t at)
+{
+	if (!locked || !rec_writable() || (idx < 0 && !make_index()))
+		return false;
+	Quiet quiet;
+	while (!s.empty()) {
+		ssize_t n = pwrite(idx, s.data(), s.size(), at);
+		if (n < 0 && errno == EINTR)
+			continue;
+		if (n <= 0)
+			return false;
+		s.remove_prefix(n);
+		at += n;
+	}
+	return true;
+}
+
+bool rec_index_cut()
+{
+	return locked && rec_writable() && (idx >= 0 || make_index()) && ftruncate(idx, 0) == 0;
 }

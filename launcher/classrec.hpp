@@ -8,6 +8,7 @@
 // the functions below, which also keep the record in the home.
 #pragma once
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <string_view>
@@ -45,6 +46,7 @@ std::string_view rec_path();	// the current generation, as a player reads it
 bool rec_holds(int fd);
 // Generation 0 is the current, 1 the previous; a missing one is empty.
 off_t rec_size(int gen);
+bool rec_stat(int gen, struct stat &st);	// false for a missing one
 bool rec_read(int gen, char *to, size_t n, off_t at);
 bool rec_lock();
 void rec_unlock();
@@ -53,12 +55,20 @@ int rec_append(std::string_view line);
 // A new generation that begins with seed, the latest line of each game,
 // and the current one kept as the previous; under the lock.
 int rec_rotate(std::string_view seed);
+// The record's index, beside it: read by anyone, -1 for its size when
+// there is none; written and cut back to nothing only under the lock,
+// made there when there is none (or in place of one not as the recorder
+// left it).  Nothing in it is taken on trust: see record.cpp.
+off_t rec_index_size();
+bool rec_index_read(char *to, size_t n, off_t at);
+bool rec_index_write(std::string_view s, off_t at);
+bool rec_index_cut();
 
 // A teacher's report: the records of the class, opened before the group
 // was given up.  The i-th player's user ID and the descriptors of its
-// generations (-1 where none), or why it could not be opened; false past
-// the last.
-bool class_player(long i, uid_t &uid, int (&gen)[2], std::string_view &why);
+// generations and its index (-1 where none), or why it could not be
+// opened; false past the last.
+bool class_player(long i, uid_t &uid, int (&gen)[3], std::string_view &why);
 bool class_teacher();
 // What clearing the class record did: the players whose records it
 // removed, or why it removed none.

@@ -141,8 +141,9 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 		[ -z "$(grep -v $'\t\\.$' "$journal")" ]; tail -c 1 "$journal" | same_bytes /dev/stdin $'\n'
 		[ "$(tail -n 1 "$journal" | cut -f 3,4)" = "$play"$'\tleft' ]
 	done
-	# The home holds the record and the shell's history, nothing more.
-	same_bytes <(listing "$home") $'./.bash_history\n./.local\n./.local/state\n./.local/state/pacifica\n./.local/state/pacifica/record\n'
+	# The home holds the record, its index and the shell's history, nothing
+	# more.
+	same_bytes <(listing "$home") $'./.bash_history\n./.local\n./.local/state\n./.local/state/pacifica\n./.local/state/pacifica/index\n./.local/state/pacifica/record\n'
 }
 
 @test "a record at its bound carries on in a new generation that begins with each game's latest line" {
@@ -261,4 +262,57 @@ unreadable=(
 	run "$PACIFICA" --report "$top/student/.local/state/pacifica/record"
 	[ "$status" = 1 ]; [ "${lines[0]}" = "pacifica: $top/student/.local/state/pacifica/record is reached through a symbolic link; not read" ]
 	[[ "$output" != *rootgame* ]]
+}
+
+# An index that does not hold, damaged or forged or of another record,
+# and what it is then made of: the same as with none.
+index_rows=(
+	'as the recorder left it|:'
+	'another game'"'"'s line|dd if="$index" of="$index" bs=1 skip=$(slot "$index" 2) seek=$(slot "$index" 1) count=16 conv=notrunc status=none'
+	'past the end|poke "$index" $(slot "$index" 1) q $(($(stat -c %s "$journal") + 100))'
+	'into the middle of a line|poke "$index" $(slot "$index" 1) q $(($(peek "$index" $(slot "$index" 1)) + 7))
+		poke "$index" $(($(slot "$index" 1) + 8)) L $(($(peek "$index" $(($(slot "$index" 1) + 8))) % 4294967296 - 7))'
+	'the previous generation, of which there is none|poke "$index" $(($(slot "$index" 1) + 12)) L 1'
+	"at an older line, the record having taken the game's next line since|awk -F '\\t' '\$2 == 1' \"\$journal\" | tail -n 1 >>\"\$journal\""
+	"another game's directory|retable \"\$index\""
+	'made for the record a moment before|poke "$index" 40 q $(($(peek "$index" 40) + 1))'
+	'truncated|truncate -s 300 "$index"'
+	'emptied|: >"$index"'
+	'a link to a copy|mv "$index" "$T/copy"; ln -s "$T/copy" "$index"'
+)
+
+@test "an index that does not hold, damaged, stale or of another record, finds the same games as none" {
+	# Game 1, then games 2 and 3 played after it; the index made by the
+	# last line, a hint in game 3.
+	lay() { printf '2026-12-08T09:%02d:00Z\t%s\t%s\t%s\t%s\ton=%s began=1796720400 done=%s last=%s runs=0 hints=0 active=60 sessions=1 words=0 outside=0 asked=0 about=0 nudged=0 left=%s games=%s\t.\n' "$@" >>"$journal"; }
+	mkdir -p "$state" "$top/one" "$top/two" "$top/three"; touch "$top/one/Jean" "$top/two/Jean"
+	lay 0 1 "$top/one" begun - prologue ,,,,,, - 0 1
+	lay 1 1 "$top/one" prologue briefing resettle 60,,,,,, prologue:briefing 1 1
+	lay 2 2 "$top/two" begun - prologue ,,,,,, - 0 2
+	lay 3 2 "$top/two" prologue briefing resettle 60,,,,,, prologue:briefing 0 2
+	lay 4 3 "$top/three" begun - prologue ,,,,,, - 0 3
+	(cd "$top/three" && HOME="$home" PACIFICA_GAME=3 "$STAGE/libexec/pacifica-record" note hint)
+	[ -s "$state/index" ]
+	cp "$journal" "$T/saved"; cp "$state/index" "$T/saved.index"; mtime=$(stat -c %.9Y "$journal")
+	index=$state/index
+	# outcome NAME: the game found by number, every game for the report, a
+	# start in game 1's directory and one in a new directory.
+	outcome() {
+		(cd "$top/one" && HOME="$home" PACIFICA_GAME=1 "$STAGE/libexec/pacifica-record" steps) >"$T/$1" 2>&1
+		(cd "$top" && TZ=UTC0 HOME="$home" "$PACIFICA" --report --csv "$home") >>"$T/$1" 2>&1
+		game "$top/one" <<<steps; cat "$T/out" "$T/err" >>"$T/$1"
+		game "$top/new" <<<steps; cat "$T/out" "$T/err" >>"$T/$1"
+		cut -f 2-5 "$journal" >>"$T/$1"
+	}
+	for row in "${index_rows[@]}"; do
+		for with in index none; do
+			cat "$T/saved" >"$journal"; touch -d "@$mtime" "$journal"; rm -rf "$top/new"
+			rm -f "$index"; cp "$T/saved.index" "$index"
+			eval "${row#*|}"
+			[ "$with" = index ] || rm -f "$index"
+			outcome "$with"
+		done
+		cmp "$T/index" "$T/none" || { echo "an index ${row%%|*}:"; diff "$T/index" "$T/none"; return 1; } >&2
+	done
+	grep -qx '1 of 7 steps done.' "$T/none"; grep -q ",$top/three,0,7,prologue," "$T/none"
 }

@@ -77,13 +77,14 @@ events_known='begun|resumed|left|aside|taken|hint|word|bridge|outside|byhand|pro
 line_re="^$stamp"$'\t'"[0-9]+"$'\t'"/[^"$'\t'"]*"$'\t'"($events_known)"$'\t'"[^"$'\t'"]+"$'\t'"$state"$'\t'"\\.\$"
 
 # Every file of the class record is as the recorder leaves it, and every
-# line in it is the recorder's own: none the player forged, none torn.
+# line of its generations is the recorder's own: none the player forged,
+# none torn.
 class_sound() {
 	local f bad
 	while read -r f; do
 		bad=$(grep -Evc -- "$line_re" "$f") || :
 		[ "$bad" = 0 ] || { echo "$f has $bad lines that are not the recorder's:" >&2; grep -Ev -- "$line_re" "$f" | cat -A >&2; return 1; }
-	done < <(find "$REC" -mindepth 2 -type f)
+	done < <(find "$REC" -mindepth 2 -type f -name 'record*')
 	! grep -rqa forged "$REC" || { echo "a forged line is in the class record" >&2; return 1; }
 	[ -z "$(find "$REC" -mindepth 1 -maxdepth 1 ! \( -type d -perm 2770 -group games \))" ] ||
 		{ ls -la "$REC" >&2; return 1; }
@@ -146,15 +147,17 @@ descendant() {
 	[ "$(ls -A "$home" | grep -v '^\.bash_history$')" = game ]
 }
 
-@test "the player can neither read, write, truncate, link nor remove the record, nor list the class record" {
+@test "the player can neither read, write, truncate, link nor remove the record or its index, nor list the class record" {
 	player -- prologue
-	sum=$(md5sum <"$mine")
-	for try in 'cat "$0"' 'echo x >>"$0"' ': >"$0"' 'ln "$0" "$HOME/x"' 'ln -s "$0" "$HOME/y" && cat "$HOME/y"' \
-		'rm -f "$0"' 'mv "$0" "$0.x"' 'ls "${0%/*}"' 'ls "${0%/*/*}"' 'chmod 666 "$0"' 'truncate -s 0 "$0"' 'mkdir "${0%/*/*}/x"'; do
-		run as 65534 env HOME="$home" sh -c "$try" "$mine"
-		[ "$status" != 0 ] || { echo "the player could: $try" >&2; return 1; }
+	sum=$(md5sum <"$mine"; md5sum <"$REC/65534/index")
+	for file in "$mine" "$REC/65534/index"; do
+		for try in 'cat "$0"' 'echo x >>"$0"' ': >"$0"' 'ln "$0" "$HOME/x"' 'ln -s "$0" "$HOME/y" && cat "$HOME/y"' \
+			'rm -f "$0"' 'mv "$0" "$0.x"' 'ls "${0%/*}"' 'ls "${0%/*/*}"' 'chmod 666 "$0"' 'truncate -s 0 "$0"' 'mkdir "${0%/*/*}/x"'; do
+			run as 65534 env HOME="$home" sh -c "$try" "$file"
+			[ "$status" != 0 ] || { echo "the player could: $try, on $file" >&2; return 1; }
+		done
 	done
-	[ "$(md5sum <"$mine")" = "$sum" ]
+	[ "$(md5sum <"$mine"; md5sum <"$REC/65534/index")" = "$sum" ]
 	sound 1
 }
 
@@ -485,6 +488,38 @@ plants=(
 	steps 1
 	[ "$(awk -F, -v d="$home/game.1" '$2 == d { print $3 }' "$T/report")" = 1 ]
 	class_sound
+}
+
+@test "an index damaged, or not as the recorder left it, finds the same games as none, and the next line mends it" {
+	player -- prologue
+	(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" --new --yes "$home/game" </dev/null) >/dev/null 2>&1
+	index=$REC/65534/index
+	cp -p "$mine" "$T/saved"; cp -p "$index" "$T/saved.index"; mtime=$(stat -c %.9Y "$mine")
+	# outcome NAME: game 1 found by its number, the class for root's
+	# report, game 2 by its directory at a start.
+	outcome() {
+		recorder -- steps; cat "$T/out" "$T/err" >"$T/$1"
+		"$PACIFICA" --report --csv | cut -d , -f 1-7 >>"$T/$1"
+		player -- steps; cat "$T/out" "$T/err" >>"$T/$1"
+		cut -f 2-5 "$mine" >>"$T/$1"
+	}
+	for row in 'as the recorder left it|:' \
+		'another game'"'"'s line|dd if="$index" of="$index" bs=1 skip=$(slot "$index" 2) seek=$(slot "$index" 1) count=16 conv=notrunc status=none' \
+		"another game's directory|retable \"\$index\"" 'truncated|truncate -s 300 "$index"' \
+		'of mode 0600|chmod 600 "$index"' 'a link to a copy|mv "$index" "$T/copy"; ln -s "$T/copy" "$index"'; do
+		for with in index none; do
+			cat "$T/saved" >"$mine"; touch -d "@$mtime" "$mine"
+			rm -f "$index"; cp -p "$T/saved.index" "$index"
+			eval "${row#*|}"
+			[ "$with" = index ] || rm -f "$index"
+			outcome "$with"
+			# Whatever it found, the index is the recorder's again.
+			[ -f "$index" ] && [ ! -L "$index" ] || { echo "no index after: ${row%%|*}" >&2; return 1; }
+			class_sound
+		done
+		cmp "$T/index" "$T/none" || { echo "an index ${row%%|*}:"; diff "$T/index" "$T/none"; return 1; } >&2
+	done
+	grep -q "^nobody,$home/game.1,1,7,resettle," "$T/none"; grep -qx "Welcome back to Pacifica.  Your game is in $home/game, as you left it." "$T/none"
 }
 
 @test "a record of version 1.1, a file named by the user ID, is taken over with its games" {

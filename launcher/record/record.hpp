@@ -56,11 +56,11 @@ bool begin_game(std::string_view dir, Game &g);
 
 // The latest state of every game of a record, to fn, the most recently
 // played first; lines that are not the record's are counted.  The held
-// record's, or that of the descriptors of a record's generations, read
-// as one.  False when it could not be read, or is no record: too large
+// record's, or that of the descriptors of a record's generations and its
+// index (-1 for none), read as one.  False when it could not be read, or is no record: too large
 // for one, or its end is none of the record's.
 bool each_game(void (*fn)(const Game &, void *), void *ctx, long &skipped);
-bool each_game_of(const int (&gen)[2], void (*fn)(const Game &, void *), void *ctx, long &skipped);
+bool each_game_of(const int (&gen)[3], void (*fn)(const Game &, void *), void *ctx, long &skipped);
 
 // The state directory of the home, or -1 with why said.
 int state_dir(bool create, Buf &why, Buf &path);

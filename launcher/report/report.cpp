@@ -112,10 +112,10 @@ void add_game(const Game &g, void *ctx)
 
 Buf host;
 
-// The games of a record of uid's, of the generations gen, or the one the
-// recorder holds; false when it could not be read whole, or is no record
+// The games of a record of uid's, of the generations gen (and its index),
+// or the one the recorder holds; false when it could not be read whole, or is no record
 // at all.
-bool read_record(Rows &rows, const int (*gen)[2], uid_t uid, std::string_view home, const char *witness)
+bool read_record(Rows &rows, const int (*gen)[3], uid_t uid, std::string_view home, const char *witness)
 {
 	Buf login;
 	const User *u = user_of(uid);
@@ -218,7 +218,7 @@ bool read_place(Rows &rows, Seen &seen, const char *place)
 		return false;
 	}
 	if (S_ISREG(st.st_mode)) {
-		int gen[2] = {fd, -1};
+		int gen[3] = {fd, -1, -1};
 		bool whole = !seen.first(st) || read_record(rows, &gen, st.st_uid, "", "home");
 		close(fd);
 		if (!whole)
@@ -248,6 +248,7 @@ bool read_place(Rows &rows, Seen &seen, const char *place)
 		at = next;
 	}
 	int rec = owned_file(at, "record", owner, false), previous = owned_file(at, "record.1", owner, false);
+	int index = rec >= 0 ? owned_file(at, "index", owner, false) : -1;
 	if (rec < 0 && faccessat(at, "record", F_OK, AT_SYMLINK_NOFOLLOW) == 0) {
 		close(at), close(fd);
 		warn(Buf().add(name.view()).add("/.local/state/pacifica/record is not a regular file of its owner's; not read").view());
@@ -267,11 +268,13 @@ bool read_place(Rows &rows, Seen &seen, const char *place)
 	while (home.n > 1 && home.p[home.n - 1] == '/')
 		home.p[--home.n] = '\0';
 	struct stat rs;
-	int gen[2] = {rec, previous};
+	int gen[3] = {rec, previous, index};
 	bool whole = fstat(rec, &rs) != 0 || !seen.first(rs) || read_record(rows, &gen, owner, home.view(), "home");
 	close(rec);
 	if (previous >= 0)
 		close(previous);
+	if (index >= 0)
+		close(index);
 	if (!whole)
 		warn(Buf().add(name.view()).add("/.local/state/pacifica/record").add(errno == EFBIG ? " is larger than a record can be" : errno == EINVAL ? " is not a record of play" : " could not be read whole").add("; not read").view());
 	return whole;
@@ -308,7 +311,7 @@ struct Unread {
 void read_class(Rows &rows)
 {
 	uid_t uid;
-	int gen[2];
+	int gen[3];
 	std::string_view why;
 	for (long i = 0; class_player(i, uid, gen, why); i++)
 		if (!why.empty() || (gen[0] >= 0 && !read_record(rows, &gen, uid, "", "class")))

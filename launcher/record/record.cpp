@@ -131,8 +131,6 @@ const Source held_record = {true, {-1, -1, -1}, true};
 // The record's own files, without the session's.
 const Source held_files = {true, {-1, -1, -1}, false};
 
-// Game numbers are bounded, so that one of a line may index a table.
-
 // The latest line of each game, the most recently played first, to fn
 // until it says stop; lines that are not the record's are counted.  A
 // game's latest line says where it is now: an older one is of a game that

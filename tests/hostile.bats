@@ -165,7 +165,7 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 	game "$play" <<<prologue
 	line=$(tail -n 1 "$journal")
 	n=$(((4 * 1024 * 1024 - $(stat -c %s "$journal")) / (${#line} + 1)))
-	for ((i = 0; i < n; i++)); do printf '%s\n' "$line"; done >>"$journal"
+	yes "$line" | head -n "$n" >>"$journal"
 	size=$(stat -c %s "$journal")
 	chmod 555 "$state"; [ "$(id -u)" != 0 ] || chown -R 65534:65534 "$top"
 	(cd "$top" && as_player env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$play" <<<$'mkdir Pacifica; mv Jean Pacifica/; resettle\nsteps') \

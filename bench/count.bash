@@ -44,13 +44,16 @@ instructions() {
 # median FILE: the median of the numbers in FILE, one a line.
 median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
-# figure WHAT VALUE BASE UNIT GOAL: a line of the table, VALUE beside what
-# it is compared with, the ratio and the goal for it (GOAL: the greatest
-# ratio that meets it).
+# figure WHAT VALUE BASE UNIT [GOAL]: a line of the table, VALUE beside
+# what it is compared with, the ratio and the goal for it (GOAL: the
+# greatest ratio that meets it; none, for a figure that only informs).
 figure() {
-	awk -v w="$1" -v v="$2" -v b="$3" -v u="$4" -v g="$5" 'BEGIN {
+	awk -v w="$1" -v v="$2" -v b="$3" -v u="$4" -v g="${5-}" 'BEGIN {
 		r = b ? v / b : 0
-		printf "%-24s %12d %12d %-5s %6.2fx  goal <= %.2fx  %s\n", w, v, b, u, r, g, r <= g ? "met" : "NOT MET"
+		printf "%-24s %12d %12d %-5s %6.2fx", w, v, b, u, r
+		if (g != "")
+			printf "  goal <= %.2fx  %s", g, r <= g ? "met" : "NOT MET"
+		printf "\n"
 	}'
 }
 figure_head() { printf '%-24s %12s %12s %-5s %7s\n' "$1" measured against unit ratio; }

@@ -49,7 +49,12 @@ median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) 
 # greatest ratio that meets it; none, for a figure that only informs).
 figure() {
 	awk -v w="$1" -v v="$2" -v b="$3" -v u="$4" -v g="${5-}" 'BEGIN {
-		r = b ? v / b : 0
+		# A difference of medians below zero is noise larger than it.
+		if (v <= 0 || b <= 0) {
+			printf "%-24s %12d %12d %-5s   too noisy to compare\n", w, v, b, u
+			exit
+		}
+		r = v / b
 		printf "%-24s %12d %12d %-5s %6.2fx", w, v, b, u, r
 		if (g != "")
 			printf "  goal <= %.2fx  %s", g, r <= g ? "met" : "NOT MET"

@@ -148,7 +148,7 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 @test "a record at its bound carries on in a new generation that begins with each game's latest line" {
 	game "$top/old" <<<prologue
 	mkdir -p "$state"
-	{ cat "$journal"; for i in $(seq 1024); do printf '#%04095d\n' 0; done; } >"$T/full"
+	{ cat "$journal"; yes "#$(printf %04095d 0)" | head -n 1024; } >"$T/full"
 	cp "$T/full" "$journal"
 	game "$play" <<<$'prologue\nresettle\nmkdir Pacifica; mv Jean Pacifica/; resettle'
 	[ ! -s "$T/said" ] || grep -v '^Next:\|^Stuck' "$T/said" | { ! grep .; }

@@ -41,8 +41,9 @@ instructions() {
 	cat "$work/callgrind.sum"
 }
 
-# median FILE: the median of the numbers in FILE, one a line.
-median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# median FILE: the median of the numbers in FILE, one a line, to a whole
+# number.
+median() { sort -n "$1" | awk '{ v[NR] = $1 } END { printf "%d\n", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 # figure WHAT VALUE BASE UNIT [GOAL]: a line of the table, VALUE beside
 # what it is compared with, the ratio and the goal for it (GOAL: the
@@ -62,3 +63,6 @@ figure() {
 	}'
 }
 figure_head() { printf '%-24s %12s %12s %-5s %7s\n' "$1" measured against unit ratio; }
+
+# The machine the figures come from, and how busy it was.
+machine() { echo "$(nproc) cores, load average $(cut -d ' ' -f 1-3 /proc/loadavg) at the start"; }

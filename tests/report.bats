@@ -189,7 +189,7 @@ bad_lines=(
 		status=0; eval "(cd \"\$top\" && HOME=\"\$home\" \"\$PACIFICA\" --report --csv >$to) 2>\"\$T/err\"" || status=$?
 		[ "$status" = 1 ]; [ "$(wc -l <"$T/err")" = 1 ]; grep -q '^pacifica: cannot write the report: ' "$T/err"
 	done
-	for i in $(seq 3 3000); do printf '2026-12-08T10:00:00Z\t%s\t/g/%s\tbegun\t-\ton=prologue began=1796724000 done=,,,,,, last=- runs=0 hints=0 active=0 sessions=1 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=%s\t.\n' $i $i $i; done >>"$journal"
+	seq 3 3000 | awk '{ printf "2026-12-08T10:00:00Z\t%s\t/g/%s\tbegun\t-\ton=prologue began=1796724000 done=,,,,,, last=- runs=0 hints=0 active=0 sessions=1 words=0 outside=0 asked=0 about=0 nudged=0 left=0 games=%s\t.\n", $1, $1, $1 }' >>"$journal"
 	(cd "$top" && HOME="$home" "$PACIFICA" --report | head -c 1) >/dev/null 2>"$T/err"
 	[ "${PIPESTATUS[0]}" = 0 ] && [ ! -s "$T/err" ]
 }

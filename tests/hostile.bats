@@ -149,7 +149,7 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 @test "a record at its bound carries on in a new generation that begins with each game's latest line" {
 	game "$top/old" <<<prologue
 	mkdir -p "$state"
-	{ cat "$journal"; for i in $(seq 1024); do printf '#%04095d\n' 0; done; } >"$T/full"
+	{ cat "$journal"; yes "#$(printf %04095d 0)" | head -n 1024; } >"$T/full"
 	cp "$T/full" "$journal"
 	game "$play" <<<$'prologue\nresettle\nmkdir Pacifica; mv Jean Pacifica/; resettle'
 	[ ! -s "$T/said" ] || grep -v '^Next:\|^Stuck' "$T/said" | { ! grep .; }
@@ -168,7 +168,7 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 	line=$(tail -n 1 "$journal")
 	bound=$((4 * 1024 * 1024 + 8192 - 600))
 	n=$(((bound - $(stat -c %s "$journal")) / (${#line} + 1) - 1))
-	for ((i = 0; i < n; i++)); do printf '%s\n' "$line"; done >>"$journal"
+	yes "$line" | head -n "$n" >>"$journal"
 	pad=$((bound - $(stat -c %s "$journal") - 2))
 	printf '#%*s\n' "$pad" '' >>"$journal"
 	[ "$(stat -c %s "$journal")" = "$bound" ]

@@ -64,6 +64,14 @@ bool rec_index_read(char *to, size_t n, off_t at);
 bool rec_index_write(std::string_view s, off_t at);
 bool rec_index_cut();
 
+// The view: what the prompt of a game shell shows after the latest event,
+// in a file "view" beside the record, its time moved on at every write so
+// that a shell sees a change by the file's time alone.  The recorder never
+// reads it back: the record is the only truth.  rec_view_open gives a
+// descriptor to read it by, for the game shell, or -1.
+void rec_view(std::string_view view);
+int rec_view_open();
+
 // A teacher's report: the records of the class, opened before the group
 // was given up.  The i-th player's user ID and the descriptors of its
 // generations and its index (-1 where none), or why it could not be

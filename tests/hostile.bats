@@ -141,9 +141,9 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 		[ -z "$(grep -v $'\t\\.$' "$journal")" ]; tail -c 1 "$journal" | same_bytes /dev/stdin $'\n'
 		[ "$(tail -n 1 "$journal" | cut -f 3,4)" = "$play"$'\tleft' ]
 	done
-	# The home holds the record, its index and the shell's history, nothing
-	# more.
-	same_bytes <(listing "$home") $'./.bash_history\n./.local\n./.local/state\n./.local/state/pacifica\n./.local/state/pacifica/index\n./.local/state/pacifica/record\n'
+	# The home holds the record, its index, its view and the shell's
+	# history, nothing more.
+	same_bytes <(listing "$home") $'./.bash_history\n./.local\n./.local/state\n./.local/state/pacifica\n./.local/state/pacifica/index\n./.local/state/pacifica/record\n./.local/state/pacifica/view\n'
 }
 
 @test "a record at its bound carries on in a new generation that begins with each game's latest line" {

@@ -32,8 +32,10 @@ setup() { T=$BATS_TEST_TMPDIR; }
 		./usr/share/man/man6/raze.6.gz
 		./usr/share/man/man6/resettle.6.gz
 		./usr/share/man/man6/retribute.6.gz
+		./usr/share/pacifica/bashrc.bash
 		./usr/share/pacifica/gamerc.bash
 		./usr/share/pacifica/pacifica.bash
+		./usr/share/pacifica/prompt.bash
 		./usr/libexec/pacifica/by-hand/celebrate
 		./usr/libexec/pacifica/by-hand/duplicate
 		./usr/libexec/pacifica/by-hand/prologue

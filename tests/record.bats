@@ -81,14 +81,18 @@ line_re="^$stamp"$'\t'"[0-9]+"$'\t'"/[^"$'\t'"]*"$'\t'"($events_known)"$'\t'"[^"
 
 # Every file of the class record is as the recorder leaves it, and every
 # line of its generations is the recorder's own: none the player forged,
-# none torn.
+# none torn.  The view beside a record, one line of a game's number, step
+# and directory, is no part of it.
 class_sound() {
 	local f bad
 	while read -r f; do
 		bad=$(grep -Evc -- "$line_re" "$f") || :
 		[ "$bad" = 0 ] || { echo "$f has $bad lines that are not the recorder's:" >&2; grep -Ev -- "$line_re" "$f" | cat -A >&2; return 1; }
 	done < <(find "$REC" -mindepth 2 -type f -name 'record*')
-	! grep -rqa forged "$REC" || { echo "a forged line is in the class record" >&2; return 1; }
+	while read -r f; do
+		grep -Eqx '[0-9]+ [a-z_]+ /.*' "$f" && [ "$(grep -c . "$f")" = 1 ] || { echo "$f is not a view:" >&2; cat -A "$f" >&2; return 1; }
+	done < <(find "$REC" -mindepth 2 -type f -name view)
+	! grep -rqa --exclude=view forged "$REC" || { echo "a forged line is in the class record" >&2; return 1; }
 	[ -z "$(find "$REC" -mindepth 1 -maxdepth 1 ! \( -type d -perm 2770 -group games \))" ] ||
 		{ ls -la "$REC" >&2; return 1; }
 	[ -z "$(find "$REC" -mindepth 2 -type f ! \( -perm 640 -group games -links 1 \))" ] || { ls -laR "$REC" >&2; return 1; }

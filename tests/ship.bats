@@ -76,8 +76,10 @@ install_built() { cmake --install "$built" --component Unspecified "$@" >/dev/nu
 		./share/man/man6/raze.6
 		./share/man/man6/resettle.6
 		./share/man/man6/retribute.6
+		./share/pacifica/bashrc.bash
 		./share/pacifica/gamerc.bash
 		./share/pacifica/pacifica.bash
+		./share/pacifica/prompt.bash
 	EOF
 	for p in $pages; do cmp "$SOURCE_DIR/man/$p.6" "$T/prefix/share/man/man6/$p.6"; done
 	walks "$T/prefix/bin/pacifica"

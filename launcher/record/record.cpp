@@ -652,7 +652,16 @@ bool write_event(const Game &g, std::string_view event, std::string_view detail)
 {
 	Buf line;
 	format_line(line, g.time, g, event, detail);
-	return append_held(line.view());
+	if (!append_held(line.view()))
+		return false;
+	// What the prompts of the game's shells show now: its number, its
+	// step and its directory, one line.
+	Buf view, dir;
+	int on = g.on();
+	unescape(dir, g.dir.view());
+	view.num(g.number).add(' ').add(on < story::nsteps ? story::steps[on].name : "finished").add(' ');
+	rec_view(view.add(dir.view()).add('\n').view());
+	return true;
 }
 
 bool append(std::string_view line)

@@ -448,6 +448,30 @@ int cmd_play(int argc, char **argv)
 	    setenv("PACIFICA_PATH", libexec.view().find(':') == std::string_view::npos ? by_hand.p : "", 1) != 0 ||
 	    setenv("PACIFICA_ON", Buf().add(on < story::nsteps ? story::steps[on].name : "finished").p, 1) != 0)
 		die("the environment is full");
+	// The game shell tells a change that any shell of the game made by the
+	// view's time against the time of its own last look, which it keeps
+	// in a file of its own; both above the descriptors a player numbers.
+	unsetenv("PACIFICA_VIEW");
+	unsetenv("PACIFICA_SEEN");
+	int view = rec_view_open(), seen = memfd_create("pacifica-seen", MFD_CLOEXEC);
+	struct stat vs;
+	if (view >= 0 && seen >= 0 && fstat(view, &vs) == 0) {
+		// Just after the view's: the first prompt has nothing new to see.
+		struct timespec t[2] = {{0, UTIME_OMIT}, vs.st_mtim};
+		if (++t[1].tv_nsec == 1000000000)
+			t[1].tv_sec++, t[1].tv_nsec = 0;
+		int v = fcntl(view, F_DUPFD, 10), s = fcntl(seen, F_DUPFD, 10);
+		if (v >= 0 && s >= 0 && futimens(s, t) == 0) {
+			setenv("PACIFICA_VIEW", Buf().num(v).p, 1);
+			setenv("PACIFICA_SEEN", Buf().num(s).p, 1);
+		}
+	}
+	if (view >= 0)
+		close(view);
+	if (seen >= 0)
+		close(seen);
+	if (setenv("PACIFICA_SHARE", share.p, 1) != 0 || setenv("PWD", cwd, 1) != 0)
+		die("the environment is full");
 	Buf rc;
 	rc.add(share.view()).add("/gamerc.bash");
 	if (access(rc.p, R_OK) != 0)

@@ -249,12 +249,11 @@ each judge the directory they run in.\n'
 
 @test "a prompt asks the recorder only when the view cannot tell it" {
 	# Nothing changed, a run in a subshell (read from the view), then set -e,
-	# which the recorder says is off again: one prompt of six asks.
-	(cd "$top" && env -u XDG_STATE_HOME -u PACIFICA_GAME HOME="$home" TMPDIR="$top/tmp" \
-		strace -f -qq -o "$T/trace" -e trace=execve "$PACIFICA" "$play") \
-		<<<$':\n:\n(prologue >/dev/null)\n:\nset -e\n:' >"$T/out" 2>"$T/err"
-	[ "$(grep -c ", \"view\", " "$T/trace")" = 1 ]
-	grep -o '^\[pacifica: [a-z]*\]' "$T/err" | uniq -c | awk '{ $1 = $1 } 1' | same_bytes /dev/stdin $'3 [pacifica: prologue]\n4 [pacifica: resettle]\n'
+	# which the recorder says is off again: one prompt of six asks, as the
+	# shell's own trace of what it runs shows.
+	game "$play" <<<$'set -x\n:\n:\n(prologue >/dev/null)\n:\nset -e\n:'
+	[ "$(grep -c '^+* [^ ]*/pacifica-record view ' "$T/err")" = 1 ] || fail "$(cat "$T/err")"
+	grep -o '^\[pacifica: [a-z]*\]' "$T/err" | uniq -c | awk '{ $1 = $1 } 1' | same_bytes /dev/stdin $'4 [pacifica: prologue]\n4 [pacifica: resettle]\n'
 	grep -qx 'pacifica: set -e would end the game at the first program that says no; it is off again' "$T/err"
 }
 

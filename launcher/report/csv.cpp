@@ -387,7 +387,8 @@ void drop_doubles(Rows &rows)
 	if (!sorted)
 		abort();
 	memcpy(sorted, rows.r, rows.n * sizeof *sorted);
-	qsort(sorted, rows.n, sizeof *sorted, by_game);
+	if (rows.n > 1)
+		qsort(sorted, rows.n, sizeof *sorted, by_game);
 	for (long i = 1; i < rows.n; i++)
 		if (sorted[i]->begun && same_game(*sorted[i], *sorted[i - 1]) && sorted[i]->file.view() != sorted[i - 1]->file.view())
 			claim_of(*sorted[i]).shared = true;
@@ -428,7 +429,8 @@ void drop_doubles(Rows &rows)
 	free(renamed);
 	free(claim);
 	// Each game once: the row of it that was played last.
-	qsort(rows.r, rows.n, sizeof *rows.r, by_game);
+	if (rows.n > 1)
+		qsort(rows.r, rows.n, sizeof *rows.r, by_game);
 	for (long i = 1, keep = 0; i < rows.n; i++) {
 		if (!same_game(*rows.r[i], *rows.r[keep])) {
 			keep = i;

@@ -584,7 +584,8 @@ int cmd_report(int argc, char **argv)
 	if (roster.given) {
 		if (!keep_roster(rows, roster, host.view()))
 			status = 1;
-		qsort(rows.r, rows.n, sizeof *rows.r, by_player);
+		if (rows.n > 1)
+			qsort(rows.r, rows.n, sizeof *rows.r, by_player);
 	}
 	drop_not_begun_players(rows);
 	for (long i = 0; i < rows.n; i++) {

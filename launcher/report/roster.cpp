@@ -72,13 +72,15 @@ void read_users()
 		                           copy(gecos, strcspn(gecos, ",")), copy(pw->pw_dir, strlen(pw->pw_dir))};
 	}
 	endpwent();
-	qsort(users.by_uid, users.n, sizeof(User), uid_order);
+	if (users.n > 1)
+		qsort(users.by_uid, users.n, sizeof(User), uid_order);
 	users.by_login = static_cast<User **>(malloc((users.n + 1) * sizeof(User *)));
 	if (!users.by_login)
 		abort();
 	for (long i = 0; i < users.n; i++)
 		users.by_login[i] = &users.by_uid[i];
-	qsort(users.by_login, users.n, sizeof(User *), login_order);
+	if (users.n > 1)
+		qsort(users.by_login, users.n, sizeof(User *), login_order);
 }
 
 }  // namespace
@@ -184,7 +186,9 @@ int by_login(const void *a, const void *b)
 
 void Roster::sort()
 {
-	qsort(login, n, sizeof(Buf), by_login);
+	// qsort takes no null array, even of no items.
+	if (n > 1)
+		qsort(login, n, sizeof(Buf), by_login);
 	long k = 0;
 	for (long i = 0; i < n; i++)
 		if (k == 0 || login[i].view() != login[k - 1].view()) {

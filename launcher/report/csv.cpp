@@ -386,7 +386,8 @@ void drop_doubles(Rows &rows)
 	Row **sorted = static_cast<Row **>(malloc((rows.n + 1) * sizeof *sorted));
 	if (!sorted)
 		abort();
-	memcpy(sorted, rows.r, rows.n * sizeof *sorted);
+	if (rows.n)
+		memcpy(sorted, rows.r, rows.n * sizeof *sorted);
 	if (rows.n > 1)
 		qsort(sorted, rows.n, sizeof *sorted, by_game);
 	for (long i = 1; i < rows.n; i++)

@@ -521,8 +521,10 @@ int cmd_report(int argc, char **argv)
 		} else if (a == "--class" || a == "--roster") {
 			if (i + 1 >= argc)
 				usage(a, " needs an argument");
-			if (!(a == "--class" ? read_group(roster, argv[i + 1]) : read_roster(roster, argv[i + 1])))
+			if (!(a == "--class" ? read_group(roster, argv[i + 1]) : read_roster(roster, argv[i + 1]))) {
+				free(names);
 				return 1;
+			}
 			i++;
 		} else {
 			usage("unknown option: ", a);
@@ -532,8 +534,10 @@ int cmd_report(int argc, char **argv)
 		usage("--clear goes alone, or with --yes", "");
 	if (yes && !clear)
 		usage("--yes goes with --new or --clear", "");
-	if (clear)
+	if (clear) {
+		free(names);
 		return clear_class_record();
+	}
 	if (merge && nnames == 0)
 		usage("--merge", " needs the CSV files to merge");
 	if (points && !each_student)

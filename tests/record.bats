@@ -656,7 +656,7 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	player -- prologue
 	line=$(tail -n 1 "$mine")
 	n=$(((4 * 1024 * 1024 - $(stat -c %s "$mine")) / (${#line} + 1)))
-	for ((i = 0; i < n; i++)); do printf '%s\n' "$line"; done >>"$mine"
+	yes "$line" | head -n "$n" >>"$mine"
 	# A raze that says it has begun, then waits for the test's word.
 	cp -p "$LIBEXEC/raze" "$T/raze"
 	mkfifo -m 666 "$top/begun" "$top/go"
@@ -740,10 +740,10 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	# rows: what the player's shell runs at each prompt
 	while read -r prompt; do
 		find "$REC" -mindepth 1 -delete; rm -rf "$home/game"
-		player -- "$prompt"$'\nprologue\nsleep 2\nmkdir Pacifica; mv Jean Pacifica/; resettle'
+		player -- "$prompt"$'\nprologue\nsleep 1\nmkdir Pacifica; mv Jean Pacifica/; resettle'
 		steps 2
 		played=$(awk -F, -v d="$home/game" '$2 == d { print $9 }' "$T/report")
-		[ "$played" -ge 2 ] || { echo "$prompt: $played seconds played" >&2; return 1; }
+		[ "$played" -ge 1 ] || { echo "$prompt: $played seconds played" >&2; return 1; }
 		class_sound
 	done <<-'EOF'
 		:

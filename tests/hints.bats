@@ -40,7 +40,10 @@ situation() {
 	EOF
 	local before after want
 	want=$(tr '|' '\n' <<<"$3" | sed 's/^/    /')$'\n'
-	sed -n '/^@@ /,$p' "$T/out" | sed '$d' >"$T/hints"
+	# From the first view to the last: what the game says as it is left
+	# is no hint.
+	awk '/^@@ / { if (!first) first = NR; last = NR } { l[NR] = $0 } END { for (i = first; i <= last; i++) print l[i] }' \
+		"$T/out" >"$T/hints"
 	before=$(grep '^@@ ' "$T/hints" | head -n 1) after=$(grep '^@@ ' "$T/hints" | tail -n 1)
 	awk '/^@@/ { n++; next } n == 1' "$T/hints" | tr '\n' ' ' | grep -qF -- "$2" ||
 		{ echo "after '$1': the first hint does not begin '$2'" >&2; cat "$T/hints" >&2; return 1; }
@@ -49,9 +52,9 @@ situation() {
 	grep '^    ' "$T/explained" | same_bytes /dev/stdin "$want"
 	awk '/^    / { if (!said) bad = 1; said = 0; next } /:$/ { said = 1 } END { exit bad }' "$T/explained" ||
 		{ echo "after '$1': a line is not explained" >&2; cat "$T/explained" >&2; return 1; }
-	[ "$(grep -v '^@@' "$T/hints" | awk 'length > 79' | wc -l)" = 0 ]
+	[ "$(grep -v '^@@' "$T/hints" | awk 'length > 79' | wc -l)" = 0 ] || fail "after '$1', a line is wider than 79 columns: $(grep -v '^@@' "$T/hints" | awk 'length > 79')"
 	[ "${4-}" = stays ] && return
-	grep -v '^0 ' "$T/typed" && { echo "after '$1', a line of the hint failed" >&2; return 1; }
+	grep -v '^0 ' "$T/typed" && { echo "after '$1', a line of the hint failed: $(cat "$T/hints")" >&2; return 1; }
 	[ "$before" != "$after" ] || [ "${4-}" = again ] || { echo "after '$1', the hint's commands changed nothing: $after" >&2; return 1; }
 	rm "$T/typed"
 }
@@ -393,12 +396,15 @@ terminal_game() {
 	tmux -S "$top/tmux" send-keys -t play C-c
 	wait_for "$prompts\$" 'a prompt after Ctrl-C'
 	type_back RESETTLE
-	last_output | tr '\n' ' ' | grep -qF "RESETTLE: command not found. The game's command is resettle, all in small letters."
+	# The screen's last lines: a command line that fills the terminal's
+	# last column is joined to the next by the capture.
+	screen | tail -n 4 | tr '\n' ' ' | grep -qF "RESETTLE: command not found. The game's command is resettle, all in small letters." ||
+		fail "RESETTLE was not named: $(screen | tail -n 4)"
 	while step=$(screen | grep -oE '^\[pacifica: [^]]*\]' | tail -n 1) && [ "$step" != '[pacifica: finished]' ]; do
 		if [ "$step" = '[pacifica: raze]' ] && [ ! -s "$T/left" ]; then
 			type_back exit; echo left >"$T/left"
 			last_output | tr '\n' ' ' | grep -qF "Your game is kept in $dir; this goes on from there: " ||
-				fail "no line on leaving that says how to come back"
+				fail "no line on leaving that says how to come back: $(last_output)"
 			type_shown
 			screen | tail -n 30 | grep -qF 'Welcome back to Pacifica.' || fail "the line shown on leaving did not come back to the game"
 		fi

@@ -592,7 +592,7 @@ plants=(
 		vars=(PACIFICA_SAY PACIFICA_SESSION PACIFICA_GAME PACIFICA_RECORD_DIR PACIFICA_HINTS PACIFICA_KEPT_TZ
 			HOME XDG_STATE_HOME PATH TZ LANG COLUMNS)
 		values=(0 1 2 3 4 5 6 7 8 9 10 -1 99999999999999999999 "$HOME/forged" "$HOME" / '' x off)
-		for ((run = 0; run < 1000; run++)); do
+		for ((run = 0; run < 2000; run++)); do
 			cmd=("$RECORDER" "${verbs[RANDOM % ${#verbs[@]}]}")
 			for ((a = RANDOM % 4; a > 0; a--)); do cmd+=("${args[RANDOM % ${#args[@]}]}"); done
 			env=()

@@ -103,7 +103,7 @@ install_built() { cmake --install "$built" --component Unspecified "$@" >/dev/nu
 @test "play names the one line that installs what is missing, when it may not install it" {
 	# A directory the unprivileged player can reach, on a PATH without bats.
 	d=$(mktemp -d -t play.XXXXXX); chmod 755 "$d"; mkdir "$d/fake" "$d/src"; cp "$SOURCE_DIR/play" "$d/src/"
-	for c in bash dirname id apt-get cmake g++ make awk script setpriv groff dpkg-parsechangelog tmux; do
+	for c in bash dirname id apt-get cmake g++ make awk script setpriv groff dpkg-parsechangelog tmux strace; do
 		ln -s "$(command -v "$c")" "$d/fake/$c"
 	done
 	status=0

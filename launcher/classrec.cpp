@@ -275,13 +275,7 @@ bool is_teacher()
 
 Player &add_player(uid_t uid)
 {
-	if (nplayers == cap_players) {
-		cap_players = cap_players ? cap_players * 2 : 256;
-		auto *q = static_cast<Player *>(realloc(static_cast<void *>(players), cap_players * sizeof *players));
-		if (!q)
-			die("out of memory");
-		players = q;
-	}
+	room_for(players, nplayers, cap_players, 256);
 	Player &p = players[nplayers++];
 	p.uid = uid;
 	p.gen[0] = p.gen[1] = p.index = -1;

@@ -574,13 +574,7 @@ int make_room(size_t len)
 	latest_games(held_files, g, skipped, [&](const Game &, std::string_view l) {
 		if (total + l.size() + 1 > seed_bound)
 			return true;
-		if (n == cap) {
-			cap = cap ? cap * 2 : 64;
-			auto *q = static_cast<Buf *>(realloc(static_cast<void *>(lines), cap * sizeof *lines));
-			if (!q)
-				die("out of memory");
-			lines = q;
-		}
+		room_for(lines, n, cap);
 		new (&lines[n++]) Buf;
 		lines[n - 1].add(l).add('\n');
 		total += l.size() + 1;

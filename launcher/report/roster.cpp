@@ -60,13 +60,7 @@ void read_users()
 	long cap = 0;
 	setpwent();
 	while (struct passwd *pw = getpwent()) {
-		if (users.n == cap) {
-			cap = cap ? cap * 2 : 256;
-			User *q = static_cast<User *>(realloc(users.by_uid, cap * sizeof(User)));
-			if (!q)
-				abort();
-			users.by_uid = q;
-		}
+		room_for(users.by_uid, users.n, cap, 256);
 		const char *gecos = pw->pw_gecos ? pw->pw_gecos : "";
 		users.by_uid[users.n++] = {pw->pw_uid, pw->pw_gid, copy(pw->pw_name, strlen(pw->pw_name)),
 		                           copy(gecos, strcspn(gecos, ",")), copy(pw->pw_dir, strlen(pw->pw_dir))};
@@ -109,13 +103,7 @@ Roster::~Roster()
 
 void Roster::add(std::string_view name)
 {
-	if (n == cap) {
-		cap = cap ? cap * 2 : 64;
-		Buf *q = static_cast<Buf *>(realloc(static_cast<void *>(login), cap * sizeof(Buf)));
-		if (!q)
-			abort();
-		login = q;
-	}
+	room_for(login, n, cap);
 	new (&login[n++]) Buf;
 	login[n - 1].add(name);
 }

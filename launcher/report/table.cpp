@@ -22,13 +22,7 @@ Rows::~Rows()
 
 Row &Rows::add()
 {
-	if (n == cap) {
-		cap = cap ? cap * 2 : 64;
-		Row **q = static_cast<Row **>(realloc(r, cap * sizeof *r));
-		if (!q)
-			abort();
-		r = q;
-	}
+	room_for(r, n, cap);
 	void *p = calloc(1, sizeof(Row));
 	if (!p)
 		abort();

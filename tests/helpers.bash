@@ -151,12 +151,13 @@ has_file() {
 
 # The record's index, as bytes: the offset of game N's slot in INDEX, and
 # a number put at an offset (perl's pack format) or read from one.
-slot() { echo $((80 + (8 << $(od -An -tu4 -j56 -N4 "$1")) + ($2 - 1) * 16)); }
+slot() { echo $((88 + (8 << $(od -An -tu4 -j56 -N4 "$1")) + ($2 - 1) * 16)); }
 poke() { perl -e 'print pack($ARGV[0], $ARGV[1])' "$3" "$4" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
 peek() { od -An -tu8 -j"$2" -N8 "$1" | tr -d ' '; }
-# Every entry of the index's table that names game 1 made to name game 2.
+# Every entry of the index's table that names game 1 made to name game 2,
+# or, with "lost", made an empty one.
 retable() {
-	perl -e 'open(F, "+<", $ARGV[0]) or die; binmode F; read(F, $h, 80); $n = 1 << unpack("L", substr($h, 56, 4));
-		for $i (0 .. $n - 1) { seek(F, 80 + 8 * $i + 4, 0); read(F, $v, 4); next if unpack("L", $v) != 1;
-			seek(F, 80 + 8 * $i + 4, 0); print F pack("L", 2); }' "$1"
+	perl -e 'open(F, "+<", $ARGV[0]) or die; binmode F; read(F, $h, 88); $n = 1 << unpack("L", substr($h, 56, 4));
+		for $i (0 .. $n - 1) { seek(F, 88 + 8 * $i, 0); read(F, $e, 8); ($hash, $game) = unpack("LL", $e); next if $game != 1;
+			seek(F, 88 + 8 * $i, 0); print F $ARGV[1] ? pack("LL", 0, 0) : pack("LL", $hash, 2); }' "$1" "${2:+1}"
 }

@@ -275,6 +275,7 @@ index_rows=(
 	'the previous generation, of which there is none|poke "$index" $(($(slot "$index" 1) + 12)) L 1'
 	"at an older line, the record having taken the game's next line since|awk -F '\\t' '\$2 == 1' \"\$journal\" | tail -n 1 >>\"\$journal\""
 	"another game's directory|retable \"\$index\""
+	"a directory's entry lost|retable \"\$index\" lost"
 	'made for the record a moment before|poke "$index" 40 q $(($(peek "$index" 40) + 1))'
 	'truncated|truncate -s 300 "$index"'
 	'emptied|: >"$index"'

@@ -517,7 +517,7 @@ plants=(
 	}
 	for row in 'as the recorder left it|:' \
 		'another game'"'"'s line|dd if="$index" of="$index" bs=1 skip=$(slot "$index" 2) seek=$(slot "$index" 1) count=16 conv=notrunc status=none' \
-		"another game's directory|retable \"\$index\"" 'truncated|truncate -s 300 "$index"' \
+		"another game's directory|retable \"\$index\"" "a directory's entry lost|retable \"\$index\" lost" 'truncated|truncate -s 300 "$index"' \
 		'of mode 0600|chmod 600 "$index"' 'a link to a copy|mv "$index" "$T/copy"; ln -s "$T/copy" "$index"'; do
 		for with in index none; do
 			cat "$T/saved" >"$mine"; touch -d "@$mtime" "$mine"

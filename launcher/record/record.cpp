@@ -166,10 +166,11 @@ template <class F> bool latest_games(const Source &src, Game &g, long &skipped, 
 // generation, offset and length of that game's latest line.  It holds for
 // the record as the header names it and for nothing else, and every line
 // it points to is read and parsed again: whole, of the game asked for, of
-// the directory asked for.  Only what the recorder writes, under the
-// lock, after each line, goes into it; anything it cannot vouch for sends
-// the reader back to the record itself.
-constexpr char index_magic[8] = {'p', 'c', 'f', 'i', 'd', 'x', '1', '\n'};
+// the directory asked for.  That a directory has no game, the table says
+// only when the whole of it sums to the header's check.  Only what the
+// recorder writes, under the lock, after each line, goes into it;
+// anything it cannot vouch for sends the reader back to the record.
+constexpr char index_magic[8] = {'p', 'c', 'f', 'i', 'd', 'x', '2', '\n'};
 struct Header {
 	char magic[8];
 	uint64_t ino[2];
@@ -180,6 +181,7 @@ struct Header {
 	uint32_t distinct;	// the games with a slot
 	uint32_t bad;		// lines that are not the record's
 	uint32_t top;		// the games that the latest line counts
+	uint64_t check;		// the sum of entry_check over the table
 };
 struct Entry {
 	uint32_t hash, number;
@@ -200,6 +202,18 @@ uint32_t dir_hash(std::string_view dir)
 	for (char c : dir)
 		h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
 	return h;
+}
+
+// What an entry adds to the table's check, for its place in the table: an
+// entry lost, moved or changed changes the sum.
+uint64_t entry_check(uint32_t at, const Entry &e)
+{
+	if (!e.number)
+		return 0;
+	uint64_t x = (static_cast<uint64_t>(e.hash) << 32 | e.number) ^ (at + 1) * 0x9e3779b97f4a7c15u;
+	x = (x ^ x >> 30) * 0xbf58476d1ce4e5b9u;
+	x = (x ^ x >> 27) * 0x94d049bb133111ebu;
+	return x ^ x >> 31;
 }
 
 off_t slot_at(const Header &h, long number)
@@ -257,13 +271,30 @@ bool indexed(const Source &src, const Header &h, long number, Game &g, int64_t *
 	return parse_line(l, g, event, detail) && g.number == number;
 }
 
-// The game whose latest line is in dir, the most recently played of them.
-// That there is none, the index does not say: only the record can.
-bool indexed_dir(const Source &src, std::string_view dir, Game &g)
+// Whether the table is whole: every entry as the header's check sums it.
+bool table_whole(const Source &src, const Header &h)
+{
+	size_t n = size_t{1} << h.bits;
+	auto *table = static_cast<Entry *>(malloc(n * sizeof(Entry)));
+	if (!table)
+		return false;
+	bool whole = src.read_index(table, n * sizeof(Entry), sizeof h);
+	uint64_t sum = 0;
+	for (uint32_t i = 0; whole && i < n; i++)
+		sum += entry_check(i, table[i]);
+	free(table);
+	return whole && sum == h.check;
+}
+
+// The game whose latest line is in dir, the most recently played of them:
+// Dir::found; Dir::none when the index vouches that no game's is;
+// Dir::unknown when only the record can tell.
+enum class Dir { found, none, unknown };
+Dir indexed_dir(const Source &src, std::string_view dir, Game &g)
 {
 	Header h;
 	if (!keyed(src, h) || h.distinct > h.top)
-		return false;
+		return Dir::unknown;
 	uint32_t hash = dir_hash(dir), mask = (1u << h.bits) - 1;
 	int64_t best = -1;
 	long number = 0, read = 0;
@@ -271,18 +302,20 @@ bool indexed_dir(const Source &src, std::string_view dir, Game &g)
 		Entry e;
 		int64_t when;
 		if (!src.read_index(&e, sizeof e, sizeof h + i * sizeof e))
-			return false;
+			return Dir::unknown;
 		if (!e.number)
 			break;
 		if (e.hash != hash)
 			continue;
 		// A game that has left the directory since keeps its entry.
 		if (!indexed(src, h, read = e.number, g, &when))
-			return false;
+			return Dir::unknown;
 		if (g.dir.view() == dir && when > best)
 			best = when, number = e.number;
 	}
-	return number && (number == read || indexed(src, h, number, g));
+	if (!number)
+		return table_whole(src, h) ? Dir::none : Dir::unknown;
+	return number == read || indexed(src, h, number, g) ? Dir::found : Dir::unknown;
 }
 
 // The latest state of every game, the most recently played first, as the
@@ -400,6 +433,7 @@ void build_index()
 		while (table[at].number)
 			at = (at + 1) & mask;
 		table[at] = {hashes[i], static_cast<uint32_t>(i + 1)};
+		h.check += entry_check(at, table[at]);
 		h.entries++;
 	}
 	memcpy(file.p, &h, sizeof h);
@@ -438,6 +472,8 @@ bool index_line(Header &h, std::string_view line)
 		if (!rec_index_write({reinterpret_cast<const char *>(&s), sizeof s}, slot_at(h, g.number)) ||
 		    (!e.number && !rec_index_write({reinterpret_cast<const char *>(&add), sizeof add}, sizeof h + i * sizeof add)))
 			return false;
+		if (!e.number)
+			h.check += entry_check(i, add);
 		h.distinct += !was.len;
 		if (g.number > static_cast<long>(h.games))
 			h.games = g.number;
@@ -495,8 +531,8 @@ bool last_state(Game &g)
 
 bool find_dir(std::string_view dir, Game &g)
 {
-	if (no_session() && indexed_dir(held_files, dir, g))
-		return true;
+	if (Dir d = no_session() ? indexed_dir(held_files, dir, g) : Dir::unknown; d != Dir::unknown)
+		return d == Dir::found;
 	bool found = false;
 	long skipped = 0;
 	latest_games(held_record, g, skipped, [&](const Game &x, std::string_view) { return found = x.dir.view() == dir; });

@@ -346,7 +346,15 @@ int cmd_play(int argc, char **argv)
 			       " would lie in a directory of another user's; root plays only in a directory of its own");
 		make_dir(dir.p, shown_name.view());
 	}
-	if (chdir(dir.p) != 0)
+	// Another start may be setting the game there aside, between taking it
+	// away and making the directory anew: it does both under the record's
+	// lock.
+	bool entered = chdir(dir.p) == 0;
+	if (!entered && errno == ENOENT && was_there) {
+		Locked l;
+		entered = chdir(dir.p) == 0;
+	}
+	if (!entered)
 		refuse("cannot enter ", shown_name.view(), "");
 	char cwd[PATH_MAX];
 	if (!getcwd(cwd, sizeof cwd))

@@ -14,7 +14,6 @@ unset -f exit logout
 trap - INT
 # A shell that ends at the first program that says no is no game.
 set +e
-# None of the player's aliases may turn the game's commands into
-# something else, nor the start-up file that defines them after this.
-[ "${#BASH_ALIASES[@]}" = 0 ] ||
-	unalias prologue resettle duplicate raze celebrate retribute confirm_shellwatch_message steps hint help 2>/dev/null
+# The game's commands are aliases, which the start-up file defines after
+# this: bash must expand them.
+shopt -s expand_aliases

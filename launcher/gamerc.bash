@@ -3,30 +3,27 @@
 # Then the player's own ~/.bashrc, whose settings stay, though nothing in
 # it keeps the game's commands, its programs first on PATH and its prompt
 # from coming up.  The game's commands are the recorder's.
-# What bash costs to start grows with every line of this file: the build
-# installs it without its comments, and each line that ends in ';' joined
-# to the next, so that bash reads the whole of it as one line.
+# What bash costs to start grows with every statement of this file, and
+# with every comment: the build installs it without them.
 # shellcheck shell=bash
 # shellcheck disable=SC1091
 
 # Standard error, which the recorder put aside while bash started; the
 # game's own lines go there, whatever a command's standard error is.
-[ -z "${PACIFICA_SAY-}" ] || exec 2>&"$PACIFICA_SAY";
+[ -z "${PACIFICA_SAY-}" ] || exec 2>&"$PACIFICA_SAY"
 # Only a start-up file that the player owns, in a home of theirs: root
 # started with a student's HOME reads nothing of the student's.
 # shellcheck source=/dev/null
-! [ -f ~/.bashrc ] || ! [ -O ~/.bashrc ] || ! [ -O ~ ] || . "$PACIFICA_SHARE/bashrc.bash";
+! [ -f ~/.bashrc ] || ! [ -O ~/.bashrc ] || ! [ -O ~ ] || . "$PACIFICA_SHARE/bashrc.bash"
 
-prologue() { "$PACIFICA_RECORDER" run prologue "$@"; };
-resettle() { "$PACIFICA_RECORDER" run resettle "$@"; };
-duplicate() { "$PACIFICA_RECORDER" run duplicate "$@"; };
-raze() { "$PACIFICA_RECORDER" run raze "$@"; };
-celebrate() { "$PACIFICA_RECORDER" run celebrate "$@"; };
-retribute() { "$PACIFICA_RECORDER" run retribute "$@"; };
-confirm_shellwatch_message() { "$PACIFICA_RECORDER" bridge "$@"; };
-steps() { "$PACIFICA_RECORDER" steps; };
-hint() { "$PACIFICA_RECORDER" hint; };
-help() { "$PACIFICA_RECORDER" help "$@"; };
+# The game's commands, as aliases, which bash defines in one statement and
+# expands only where a command begins; the words typed after one are its
+# arguments.
+alias prologue='"$PACIFICA_RECORDER" run prologue' resettle='"$PACIFICA_RECORDER" run resettle' \
+	duplicate='"$PACIFICA_RECORDER" run duplicate' raze='"$PACIFICA_RECORDER" run raze' \
+	celebrate='"$PACIFICA_RECORDER" run celebrate' retribute='"$PACIFICA_RECORDER" run retribute' \
+	confirm_shellwatch_message='"$PACIFICA_RECORDER" bridge' steps='"$PACIFICA_RECORDER" steps' \
+	hint='"$PACIFICA_RECORDER" hint' help='"$PACIFICA_RECORDER" help'
 
 # A command not found that the player meant as one of the game's (Raze,
 # retribut) is named in one line; any other is the player's own handler's
@@ -35,9 +32,9 @@ help() { "$PACIFICA_RECORDER" help "$@"; };
 declare -F command_not_found_handle >/dev/null && eval 'pacifica_handler=$(declare -f command_not_found_handle)
 	eval "pacifica_players_not_found${pacifica_handler#command_not_found_handle}"';
 command_not_found_handle() {
-	"$PACIFICA_RECORDER" note typed "$1" ${pacifica_handler:+theirs} || return;
-	pacifica_players_not_found "$@";
-};
+	"$PACIFICA_RECORDER" note typed "$1" ${pacifica_handler:+theirs} || return
+	pacifica_players_not_found "$@"
+}
 
 # The prompt names the step the player is on, as the record says it after
 # whatever ran since the last prompt, here or in another shell of the
@@ -49,20 +46,20 @@ command_not_found_handle() {
 # file): prompt.bash does the rest.
 pacifica_prompt() {
 	[[ $?$- != @(127*|*e*) && -d $pacifica_here && $pacifica_view -ot $pacifica_seen ]] ||
-		. "$PACIFICA_SHARE/prompt.bash";
-	PS1=$pacifica_ps1;
-};
-pacifica_view=/dev/fd/${PACIFICA_VIEW-} pacifica_seen=/dev/fd/${PACIFICA_SEEN-} pacifica_here=$PACIFICA_DIR;
-pacifica_ps1="[pacifica: $PACIFICA_ON] \\w\\\$ " PS1=$pacifica_ps1;
-PROMPT_COMMAND+=(pacifica_prompt);
+		. "$PACIFICA_SHARE/prompt.bash"
+	PS1=$pacifica_ps1
+}
+pacifica_view=/dev/fd/${PACIFICA_VIEW-} pacifica_seen=/dev/fd/${PACIFICA_SEEN-} pacifica_here=$PACIFICA_DIR
+pacifica_ps1="[pacifica: $PACIFICA_ON] \\w\\\$ " PS1=$pacifica_ps1
+PROMPT_COMMAND+=(pacifica_prompt)
 # The programs first on PATH, when their directory's name has no colon.
-PATH=$PACIFICA_PATH${PATH:+${PACIFICA_PATH:+:}$PATH};
+PATH=$PACIFICA_PATH${PATH:+${PACIFICA_PATH:+:}$PATH}
 
 # Leaving: the record's line and a word on how to come back.  A hangup
 # runs the EXIT trap by itself; an interactive shell would ignore a TERM,
 # and an exit from its trap would skip the EXIT trap.
-trap '"$PACIFICA_RECORDER" leave' EXIT;
-trap '"$PACIFICA_RECORDER" leave; trap - EXIT; exit 143' TERM;
+trap '"$PACIFICA_RECORDER" leave' EXIT
+trap '"$PACIFICA_RECORDER" leave; trap - EXIT; exit 143' TERM
 
-[ "$PWD" = "$PACIFICA_DIR" ] || CDPATH='' builtin cd -- "$PACIFICA_DIR" || :;
+[ "$PWD" = "$PACIFICA_DIR" ] || CDPATH='' builtin cd -- "$PACIFICA_DIR" || :
 ${PACIFICA_POSIXLY_CORRECT+export POSIXLY_CORRECT="$PACIFICA_POSIXLY_CORRECT"}

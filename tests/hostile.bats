@@ -10,7 +10,7 @@ load launch
 
 # commands_present: the game shell came up whole, as the last game showed.
 commands_present() {
-	[ "$(grep -cx function "$T/out")" = 4 ] || { cat "$T/out" "$T/err" >&2; return 1; }
+	[ "$(grep -cx alias "$T/out")" = 4 ] || { cat "$T/out" "$T/err" >&2; return 1; }
 	grep -q '^\[pacifica: prologue\] ' "$T/err"
 }
 probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "still here"'

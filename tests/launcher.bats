@@ -223,8 +223,8 @@ confirm_shellwatch_message towards; echo "status $?"\nconfirm_shellwatch_message
 	same_bytes "$top/file" x; [ ! -e "$top/nowhere" ]
 }
 
-@test "steps and help in the game, whose only functions are the game's commands and its own" {
-	game "$play" <<<$'steps\nhelp\nhelp cd\ndeclare -F | grep -v " pacifica_\\|-fx" | tr "\\n" " "; echo'
+@test "steps and help in the game, whose commands are aliases and whose only function not its own is the handler" {
+	game "$play" <<<$'steps\nhelp\nhelp cd\ndeclare -F | grep -v " pacifica_\\|-fx" | tr "\\n" " "; alias | cut -d= -f1 | tr "\\n" " "; echo'
 	sed -n '/^Type .prologue/,/^Your game/p' "$T/out" | sed '1d;$d' >"$T/shown"
 	head -n 9 "$T/shown" | same_bytes /dev/stdin "$(steps_map 0)"$'\n'
 	sed -n 10,18p "$T/shown" | same_bytes /dev/stdin $'The game\'s own commands:
@@ -237,14 +237,14 @@ confirm_shellwatch_message towards; echo "status $?"\nconfirm_shellwatch_message
 The programs prologue, resettle, duplicate, raze, celebrate and retribute
 each judge the directory they run in.\n'
 	sed -n 19p "$T/shown" | grep -q '^cd: cd '
-	tail -n 1 "$T/shown" | grep -qx 'declare -f celebrate declare -f command_not_found_handle declare -f confirm_shellwatch_message declare -f duplicate declare -f help declare -f hint declare -f prologue declare -f raze declare -f resettle declare -f retribute declare -f steps '
+	tail -n 1 "$T/shown" | grep -qx 'declare -f command_not_found_handle alias celebrate alias confirm_shellwatch_message alias duplicate alias help alias hint alias prologue alias raze alias resettle alias retribute alias steps '
 }
 
 @test "the player's bashrc comes first; the game's prompt, PATH and commands win" {
 	printf 'greeting=hello\nPATH=/usr/bin:/bin\nPS1="$ "\ncd /\nsteps() { echo mine; }\nalias hint=ls\n' >"$home/.bashrc"
 	game "$play" <<<$'echo "$greeting $PS1 $PWD ${PATH%%:*}"\nprologue\ntype -t steps hint'
 	grep -qxF "hello [pacifica: prologue] \\w\\\$  $play $STAGE/libexec/pacifica/by-hand" "$T/out"
-	[ -f "$play/Jean" ]; grep -qx function "$T/out"; run grep -cx alias "$T/out"; [ "$output" = 0 ]
+	[ -f "$play/Jean" ]; run grep -cx alias "$T/out"; [ "$output" = 2 ]
 }
 
 @test "a prompt asks the recorder only when the view cannot tell it" {

@@ -55,11 +55,11 @@ PROMPT_COMMAND+=(pacifica_prompt)
 # The programs first on PATH, when their directory's name has no colon.
 PATH=$PACIFICA_PATH${PATH:+${PACIFICA_PATH:+:}$PATH}
 
-# Leaving: the record's line and a word on how to come back.  A hangup
-# runs the EXIT trap by itself; an interactive shell would ignore a TERM,
-# and an exit from its trap would skip the EXIT trap.
-trap '"$PACIFICA_RECORDER" leave' EXIT
-trap '"$PACIFICA_RECORDER" leave; trap - EXIT; exit 143' TERM
+# Leaving is the recorder's, which waits for this shell to end.  An
+# interactive shell would ignore a TERM; and bash ends an exit in a trap
+# with status 0 unless there is an EXIT trap too.
+trap 'exit 143' TERM
+trap : EXIT
 
 [ "$PWD" = "$PACIFICA_DIR" ] || CDPATH='' builtin cd -- "$PACIFICA_DIR" || :
 ${PACIFICA_POSIXLY_CORRECT+export POSIXLY_CORRECT="$PACIFICA_POSIXLY_CORRECT"}

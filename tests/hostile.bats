@@ -146,6 +146,17 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 	same_bytes <(listing "$home") $'./.bash_history\n./.local\n./.local/state\n./.local/state/pacifica\n./.local/state/pacifica/index\n./.local/state/pacifica/record\n./.local/state/pacifica/view\n'
 }
 
+@test "however the game shell ends, the game is left once, with the shell's status" {
+	# how|status: typed at the shell, or a signal that kills it.
+	for row in 'exit 3|3' 'exec true|0' 'kill -USR1 $$|138' '(exit 0)|0'; do
+		play=$top/end$((++n)); open_game "$play"
+		type_in prologue "${row%|*}"
+		close_game "${row#*|}"
+		same_bytes <(events | grep -F "$play") "$play"$'\tbegun\n'"$play"$'\tprologue\tbriefing\n'"$play"$'\tleft\n'
+		grep -qx "    pacifica $play" "$T/open.out" || fail "${row%|*}: no word on how to come back"
+	done
+}
+
 @test "a record at its bound carries on in a new generation that begins with each game's latest line" {
 	game "$top/old" <<<prologue
 	mkdir -p "$state"

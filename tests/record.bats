@@ -121,7 +121,7 @@ forged_line() {
 descendant() {
 	local i pid kids
 	for ((i = 0; i < 200; i++)); do
-		kids=$1
+		kids=$(cat /proc/"$1"/task/*/children 2>/dev/null)
 		while [ -n "$kids" ]; do
 			for pid in $kids; do
 				[ "$(cat "/proc/$pid/comm" 2>/dev/null)" != "$2" ] || { echo "$pid"; return; }

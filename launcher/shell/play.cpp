@@ -6,7 +6,10 @@
 #include <pwd.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cerrno>
 #include <climits>
@@ -22,6 +25,16 @@
 #include "util/out.hpp"
 
 namespace {
+
+pid_t game_shell = -1;
+
+// A signal that would end the game, passed on to the game shell, which
+// then ends as it would have.
+void pass_on(int sig)
+{
+	if (game_shell > 0)
+		kill(game_shell, sig);
+}
 
 // The longest name of a playing directory, escaped, that a line of the
 // record takes.
@@ -508,10 +521,44 @@ int cmd_play(int argc, char **argv)
 		close(null);
 		setenv("PACIFICA_SAY", Buf().num(saved).p, 1);
 	}
+	// The game shell is this process's child, so that its leaving is
+	// written here when it ends, however it ends, and not by a recorder
+	// that the shell would start anew on its way out.  A hangup or a TERM
+	// that comes here is the shell's; a Ctrl-C or Ctrl-\ is not this
+	// process's to die of.
+	sigset_t ending, was;
+	sigemptyset(&ending);
+	for (int sig : {SIGHUP, SIGTERM, SIGINT, SIGQUIT})
+		sigaddset(&ending, sig);
+	sigprocmask(SIG_BLOCK, &ending, &was);
 	const char *args[] = {"bash", "--rcfile", rc.p, "-i", "-s", nullptr};
-	execv("/bin/bash", const_cast<char **>(args));
-	int why_exec = errno;
+	game_shell = fork();
+	if (game_shell == 0) {
+		sigprocmask(SIG_SETMASK, &was, nullptr);
+		execv("/bin/bash", const_cast<char **>(args));
+		if (saved >= 0)
+			dup2(saved, 2);
+		warn(Buf().add("/bin/bash: ").add(strerror(errno)).view());
+		_exit(127);
+	}
+	int why_fork = errno;
 	if (saved >= 0)
-		dup2(saved, 2);
-	die(Buf().add("/bin/bash: ").add(strerror(why_exec)).view());
+		dup2(saved, 2), close(saved);
+	if (game_shell < 0)
+		die(Buf().add("cannot start the game shell: ").add(strerror(why_fork)).view());
+	for (const char *fd : {getenv("PACIFICA_VIEW"), getenv("PACIFICA_SEEN")})
+		if (long n; fd && to_number(fd, n))
+			close(static_cast<int>(n));
+	struct sigaction pass = {}, ignore = {};
+	pass.sa_handler = pass_on;
+	ignore.sa_handler = SIG_IGN;
+	sigaction(SIGHUP, &pass, nullptr), sigaction(SIGTERM, &pass, nullptr);
+	sigaction(SIGINT, &ignore, nullptr), sigaction(SIGQUIT, &ignore, nullptr);
+	sigprocmask(SIG_SETMASK, &was, nullptr);
+	int status;
+	while (waitpid(game_shell, &status, 0) < 0)
+		if (errno != EINTR)
+			die(Buf().add("cannot wait for the game shell: ").add(strerror(errno)).view());
+	cmd_leave();
+	return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
 }

@@ -26,6 +26,17 @@ struct Games {
 	Game **g = nullptr;
 	bool *from_list = nullptr;
 	long n = 0;
+	Games() = default;
+	Games(const Games &) = delete;
+	Games &operator=(const Games &) = delete;
+	~Games()
+	{
+		for (long i = 0; i < n; i++) {
+			g[i]->~Game();
+			free(g[i]);
+		}
+		free(g), free(from_list);
+	}
 	Game *find(std::string_view dir)
 	{
 		for (long i = n - 1; i >= 0; i--)

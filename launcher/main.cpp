@@ -5,11 +5,17 @@
 // are read, the playing directory is looked at and the game's programs run
 // with the player's own IDs only.  Installed without the privilege, the
 // record is the player's own, in the home.
+//
+// Run under any name but its own and the programs', as the pacifica
+// command is a link to it, it is that command: it plays, or reports, or
+// hands the walkthrough, the help and the version to the launcher script.
 #include <fcntl.h>
 #include <sys/auxv.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,31 +28,103 @@
 
 namespace {
 
-// What the dynamic loader takes out of the environment of a program
-// that runs with more privilege than its caller; the pacifica command
-// keeps them under these names for the game shell.
-constexpr const char *kept[] = {"TMPDIR", "LD_PRELOAD", "LD_LIBRARY_PATH", "TZDIR", "LOCPATH", "NLSPATH",
-                                "GCONV_PATH", "HOSTALIASES", "LOCALDOMAIN", "RES_OPTIONS"};
+// What the dynamic loader takes out of the environment of a program that
+// runs with more privilege than its caller, as the recorder may: given
+// back, once the privilege is gone, from the environment the caller gave,
+// which the kernel keeps whole, for the game shell and the programs.
+constexpr std::string_view kept[] = {"TMPDIR", "LD_PRELOAD", "LD_LIBRARY_PATH", "TZDIR", "LOCPATH", "NLSPATH",
+                                     "GCONV_PATH", "HOSTALIASES", "LOCALDOMAIN", "RES_OPTIONS"};
 
 void restore_environment()
 {
-	for (const char *name : kept) {
-		Buf keep;
-		keep.add("PACIFICA_KEPT_").add(name);
-		if (const char *value = getenv(keep.p)) {
-			if (getauxval(AT_SECURE))
-				setenv(name, value, 1);
-			unsetenv(keep.p);
-		}
+	if (!getauxval(AT_SECURE))
+		return;
+	int fd = open("/proc/self/environ", O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return;
+	Buf given;
+	for (ssize_t n = 1; n > 0;) {
+		given.reserve(given.n + 4096);
+		n = read(fd, given.p + given.n, 4096);
+		if (n < 0 && errno == EINTR)
+			n = 1;
+		else if (n > 0)
+			given.n += n;
 	}
+	close(fd);
+	for (std::string_view all = given.view(); !all.empty();) {
+		size_t end = all.find('\0');
+		std::string_view var = all.substr(0, end);
+		all.remove_prefix(end == all.npos ? all.size() : end + 1);
+		size_t eq = var.find('=');
+		for (std::string_view name : kept)
+			if (eq == name.size() && var.substr(0, eq) == name) {
+				Buf n, v;
+				n.add(name), v.add(var.substr(eq + 1));
+				if (!getenv(n.p))
+					setenv(n.p, v.p, 1);
+			}
+	}
+}
+
+// The name the recorder is run under, without its directory.
+std::string_view name_of(const char *argv0)
+{
+	if (!argv0)
+		return "";
+	const char *slash = strrchr(argv0, '/');
+	return slash ? slash + 1 : argv0;
+}
+
+// As the pacifica command, the recorder's own arguments for the
+// command's: report for --report, play for anything else but what the
+// launcher script does, for which launcher is set.
+char **command_verb(int &argc, char **argv, bool &launcher)
+{
+	std::string_view first = argc > 1 ? argv[1] : "";
+	launcher = first == "--help" || first == "--version" || first == "--walkthrough";
+	if (launcher)
+		return argv;
+	char **args = static_cast<char **>(calloc(argc + 2, sizeof *args));
+	if (!args)
+		die("out of memory");
+	static char play[] = "play", report[] = "report";
+	bool reporting = first == "--report";
+	args[0] = argv[0];
+	args[1] = reporting ? report : play;
+	for (int i = 1 + reporting; i < argc; i++)
+		args[i + !reporting] = argv[i];
+	argc += !reporting;
+	return args;
+}
+
+// The walkthrough, the help and the version: the launcher script's, which
+// bash runs with the game's files named.
+[[noreturn]] void run_launcher(int argc, char **argv)
+{
+	char self[PATH_MAX];
+	ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+	self[n > 0 ? n : 0] = '\0';
+	Buf script;
+	script.add(share.view()).add("/pacifica.bash");
+	if (setenv("PACIFICA_SHARE", share.p, 1) != 0 || setenv("PACIFICA_RECORDER", self, 1) != 0)
+		die("the environment is full");
+	char **args = static_cast<char **>(calloc(argc + 2, sizeof *args));
+	if (!args)
+		die("out of memory");
+	static char bash[] = "bash";
+	args[0] = bash, args[1] = script.p;
+	for (int i = 1; i < argc; i++)
+		args[i + 1] = argv[i];
+	execv("/bin/bash", args);
+	die(Buf().add("/bin/bash: ").add(strerror(errno)).view());
 }
 
 // What the recorder is run for, from its name and first word alone: the
 // class record is opened before anything else of the caller's is read.
-Want wanted(int argc, char **argv)
+Want wanted(int argc, char **argv, bool by_hand)
 {
-	const char *self = argv[0] ? strrchr(argv[0], '/') ? strrchr(argv[0], '/') + 1 : argv[0] : "";
-	if (step_of_program(self) >= 0)
+	if (by_hand)
 		return Want::play;
 	// Clearing for a new term takes no other argument but --yes: anything
 	// else is a report, which says what is wrong with its arguments.
@@ -64,17 +142,22 @@ Want wanted(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+	// Run under a program's name, from the game shell's PATH, by hand;
+	// under another name but its own, as the pacifica command.
+	std::string_view self = name_of(argv[0]);
+	bool by_hand = step_of_program(self) >= 0, launcher = false;
+	if (!by_hand && !self.empty() && self != "pacifica-record")
+		argv = command_verb(argc, argv, launcher);
 	bool yes = false;
 	for (int i = 2; i < argc; i++)
 		yes |= std::string_view(argv[i]) == "--yes";
-	class_open(wanted(argc, argv), yes);
+	class_open(launcher ? Want::none : wanted(argc, argv, by_hand), yes);
 	class_drop();
-	// Run under a program's name, from the game shell's PATH, by hand.
-	const char *self = argv[0] ? strrchr(argv[0], '/') ? strrchr(argv[0], '/') + 1 : argv[0] : "";
-	bool by_hand = step_of_program(self) >= 0;
 	std::string_view verb = argc > 1 && !by_hand ? argv[1] : "";
 	find_files();
 	restore_environment();
+	if (launcher)
+		run_launcher(argc, argv);
 	if (by_hand)
 		return cmd_by_hand(argv);
 	if (verb == "play")

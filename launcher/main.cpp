@@ -9,7 +9,6 @@
 // Run under any name but its own and the programs', as the pacifica
 // command is a link to it, it is that command: it plays, or reports, or
 // hands the walkthrough, the help and the version to the launcher script.
-#include <fcntl.h>
 #include <sys/auxv.h>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -30,32 +29,28 @@ namespace {
 
 // What the dynamic loader takes out of the environment of a program that
 // runs with more privilege than its caller, as the recorder may: given
-// back, once the privilege is gone, from the environment the caller gave,
-// which the kernel keeps whole, for the game shell and the programs.
+// back, once the privilege is gone, as the caller gave them, for the game
+// shell and the programs.  The loader takes the names out of environ, not
+// the strings: the kernel lays them out after the last argument's and
+// before the program's file name, where they stay.  (/proc/self/environ
+// holds the same, but a process that cannot be dumped may not read it.)
 constexpr std::string_view kept[] = {"TMPDIR", "LD_PRELOAD", "LD_LIBRARY_PATH", "TZDIR", "LOCPATH", "NLSPATH",
                                      "GCONV_PATH", "HOSTALIASES", "LOCALDOMAIN", "RES_OPTIONS"};
 
-void restore_environment()
+void restore_environment(int argc, char **argv)
 {
-	if (!getauxval(AT_SECURE))
+	const char *end = reinterpret_cast<const char *>(getauxval(AT_EXECFN));
+	if (!getauxval(AT_SECURE) || argc < 1 || !end)
 		return;
-	int fd = open("/proc/self/environ", O_RDONLY | O_CLOEXEC);
-	if (fd < 0)
+	const char *p = argv[argc - 1] + strlen(argv[argc - 1]) + 1;
+	// As much as execve takes at most, and no less than nothing.
+	if (end < p || end - p > 32 << 20)
 		return;
-	Buf given;
-	for (ssize_t n = 1; n > 0;) {
-		given.reserve(given.n + 4096);
-		n = read(fd, given.p + given.n, 4096);
-		if (n < 0 && errno == EINTR)
-			n = 1;
-		else if (n > 0)
-			given.n += n;
-	}
-	close(fd);
-	for (std::string_view all = given.view(); !all.empty();) {
-		size_t end = all.find('\0');
-		std::string_view var = all.substr(0, end);
-		all.remove_prefix(end == all.npos ? all.size() : end + 1);
+	while (p < end) {
+		const char *nul = static_cast<const char *>(memchr(p, '\0', end - p));
+		if (!nul)
+			return;
+		std::string_view var(p, nul - p);
 		size_t eq = var.find('=');
 		for (std::string_view name : kept)
 			if (eq == name.size() && var.substr(0, eq) == name) {
@@ -64,6 +59,7 @@ void restore_environment()
 				if (!getenv(n.p))
 					setenv(n.p, v.p, 1);
 			}
+		p = nul + 1;
 	}
 }
 
@@ -144,6 +140,8 @@ int main(int argc, char **argv)
 {
 	// Run under a program's name, from the game shell's PATH, by hand;
 	// under another name but its own, as the pacifica command.
+	int given_argc = argc;
+	char **given_argv = argv;
 	std::string_view self = name_of(argv[0]);
 	bool by_hand = step_of_program(self) >= 0, launcher = false;
 	if (!by_hand && !self.empty() && self != "pacifica-record")
@@ -155,7 +153,7 @@ int main(int argc, char **argv)
 	class_drop();
 	std::string_view verb = argc > 1 && !by_hand ? argv[1] : "";
 	find_files();
-	restore_environment();
+	restore_environment(given_argc, given_argv);
 	if (launcher)
 		run_launcher(argc, argv);
 	if (by_hand)

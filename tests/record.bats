@@ -134,6 +134,13 @@ descendant() {
 	return 1
 }
 
+@test "what the loader takes out of the set-group-id recorder's environment, the game shell has back as the player gave it" {
+	mkdir "$home/t m=p"; chown 65534:65534 "$home/t m=p"
+	player TMPDIR="$home/t m=p" LD_LIBRARY_PATH=/nowhere TZDIR=/usr/share/zoneinfo -- \
+		'printf "%s|" "$TMPDIR" "$LD_LIBRARY_PATH" "$TZDIR" "${PACIFICA_KEPT_TMPDIR-none}"; echo'
+	grep -qxF "$home/t m=p|/nowhere|/usr/share/zoneinfo|none|" "$T/out" || { cat "$T/out" "$T/err" >&2; return 1; }
+}
+
 @test "a game lands in the class record, of the player's own and out of their reach, whatever the umask" {
 	[ "$(stat -c '%U:%G %a' "$RECORDER")" = 'root:games 2755' ]
 	[ "$(stat -c '%U:%G %a' "$REC")" = 'root:games 2770' ]

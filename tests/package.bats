@@ -13,7 +13,6 @@ setup() { T=$BATS_TEST_TMPDIR; }
 	dpkg-deb -c "$DEB" | awk '$1 !~ /^d/ { print $6 }' >"$T/files"
 	diff - "$T/files" <<-'EOF'
 		./etc/pacifica.conf
-		./usr/games/pacifica
 		./usr/libexec/pacifica/celebrate
 		./usr/libexec/pacifica/duplicate
 		./usr/libexec/pacifica/prologue
@@ -36,6 +35,7 @@ setup() { T=$BATS_TEST_TMPDIR; }
 		./usr/share/pacifica/gamerc.bash
 		./usr/share/pacifica/pacifica.bash
 		./usr/share/pacifica/prompt.bash
+		./usr/games/pacifica
 		./usr/libexec/pacifica/by-hand/celebrate
 		./usr/libexec/pacifica/by-hand/duplicate
 		./usr/libexec/pacifica/by-hand/prologue
@@ -43,7 +43,9 @@ setup() { T=$BATS_TEST_TMPDIR; }
 		./usr/libexec/pacifica/by-hand/resettle
 		./usr/libexec/pacifica/by-hand/retribute
 	EOF
-	# The recorder under the programs' names, for the runs by hand.
+	# The command, and the recorder under the programs' names, for the
+	# runs by hand, are links to the recorder.
+	dpkg-deb -c "$DEB" | grep -q ' ./usr/games/pacifica -> \.\./libexec/pacifica-record$'
 	[ "$(dpkg-deb -c "$DEB" | grep -c ' ./usr/libexec/pacifica/by-hand/[a-z]* -> \.\./\.\./pacifica-record$')" = 6 ]
 	dpkg-deb --ctrl-tarfile "$DEB" | tar -xO ./conffiles | grep -qx /etc/pacifica.conf
 	# The recorder set-group-id games and the class record's directory as

@@ -811,3 +811,20 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	grep -q "^nobody,$home/last,0,7,prologue," "$T/report"
 	class_sound
 }
+
+@test "a game that the record cannot set aside stays where the record has it, and no game begins beside it" {
+	player -- prologue
+	sum=$(md5sum <"$mine") size=$(stat -c %s "$mine") begun=$(head -n 1 "$mine" | wc -c)
+	# A size limit with room for no line, or for the new game's first but
+	# not for the longer line that sets the old one aside.
+	for room in 0 "$begun"; do
+		status=0
+		(cd "$home" && as 65534 env HOME="$home" prlimit --fsize=$((size + room)) "$PACIFICA" --new --yes "$home/game" </dev/null) \
+			>"$T/out" 2>"$T/err" || status=$?
+		[ "$status" = 1 ] || { echo "room $room: status $status" >&2; cat "$T/out" >&2; return 1; }
+		[ ! -s "$T/out" ]
+		same_bytes "$T/err" "pacifica: this was not recorded: $mine could not take it (File too large); tell your teacher"$'\n'
+		[ "$(md5sum <"$mine")" = "$sum" ]; [ -f "$home/game/Jean" ]; [ ! -e "$home/game.1" ]
+	done
+	sound 1
+}

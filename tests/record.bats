@@ -828,3 +828,24 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	done
 	sound 1
 }
+
+@test "a previous generation that cannot be opened is not taken for none: no game begins again where only it holds one" {
+	player -- prologue
+	# Game 1 only in the previous generation, game 2 in the current one.
+	mv "$mine" "$REC/65534/record.1"; rm -f "$REC/65534/index"
+	(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" "$home/other" </dev/null) >/dev/null 2>&1
+	rm -r "$home/game"
+	# Too few descriptors for the recorder to open the previous generation
+	# or anything after it, and enough.
+	for ((nofile = 4; nofile <= 24; nofile++)); do
+		status=0
+		(cd "$home" && as 65534 env HOME="$home" prlimit --nofile=$nofile "$PACIFICA" "$home/game" </dev/null) >"$T/out" 2>"$T/err" || status=$?
+		! grep -q '^Welcome to' "$T/out" || { echo "nofile $nofile began a game: $(cat "$T/out" "$T/err")" >&2; return 1; }
+		[ "$status" != 0 ] || grep -qx 'Welcome back to Pacifica.  Your game is in '"$home"'/game, but the directory was deleted: it is made again, empty.  The steps done still count.' "$T/out" ||
+			{ echo "nofile $nofile: status $status: $(cat "$T/out" "$T/err")" >&2; return 1; }
+		rm -rf "$home/game"
+	done
+	[ "$(grep -c $'\tbegun\t' "$mine")" = 1 ]
+	steps 1
+	class_sound
+}

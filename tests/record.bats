@@ -849,3 +849,19 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	steps 1
 	class_sound
 }
+
+@test "a game is set aside under no name that the record holds a game at, its directory deleted or not" {
+	player -- prologue
+	# Game 1 set aside as ~/game.1, which is then deleted; game 2, set
+	# aside in its turn, goes to ~/game.2.
+	for gone in game.1 ''; do
+		(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" --new --yes "$home/game" </dev/null) >"$T/out" 2>&1
+		[ -z "$gone" ] || rm -r "${home:?}/$gone"
+	done
+	grep -qx "The game in $home/game is set aside in $home/game.2." "$T/out" || { cat "$T/out" >&2; return 1; }
+	"$PACIFICA" --report --csv >"$T/report"
+	[ -z "$(cut -d, -f2 "$T/report" | sort | uniq -d)" ] || { cat "$T/report" >&2; return 1; }
+	(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" "$home/game.1" </dev/null) >"$T/out" 2>&1
+	grep -qx '1 of 7 steps done.' "$T/out"
+	class_sound
+}

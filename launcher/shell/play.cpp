@@ -158,14 +158,19 @@ bool is_home()
 }
 
 // The name a game in dir is set aside under: dir.1, or the first of
-// dir.2, ... that is free.
+// dir.2, ... that is free, and is no game's place in the record: a game
+// whose directory was deleted is still played there.
 void aside_name(Buf &aside, const char *dir)
 {
 	struct stat st;
+	Buf escaped;
+	Game g;
 	for (int n = 1;; n++) {
 		aside.clear();
 		aside.add(dir).add('.').num(n);
-		if (lstat(aside.p, &st) != 0)
+		escaped.clear();
+		escape(escaped, aside.view());
+		if (lstat(aside.p, &st) != 0 && !find_dir(escaped.view(), g))
 			break;
 	}
 }

@@ -627,6 +627,26 @@ bool make_index()
 	return fd >= 0;
 }
 
+// Why the generation name, there, could not be opened, said.
+bool unopened(const char *name, Buf &why)
+{
+	int was = errno;
+	Buf path, what, fix;
+	path.add(where.view()).add('/').add(name);
+	struct stat st;
+	if (in_class) {
+		if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && wrong(st, getuid(), class_mode_bits, path.view(), what, fix))
+			refuse(path.view(), what.view(), fix.view());
+		else
+			refuse(path.view(), strerror(was), "");
+		why.add(refusal.view());
+	} else {
+		shown(why, path.view());
+		why.add(" is not a regular file of yours, so no game can be remembered");
+	}
+	return false;
+}
+
 // The generations in the directory; the current one made when create is
 // set, with the record's mode whatever the umask.
 bool open_generations(bool create, Buf &why)
@@ -643,29 +663,23 @@ bool open_generations(bool create, Buf &why)
 		fd = openat(dir, "record", flags | O_RDONLY);
 	if (fd < 0 && errno == ENOENT)
 		return false;
-	if (fd < 0) {
-		Buf path, what, fix;
-		path.add(where.view()).add("/record");
-		struct stat st;
-		if (in_class) {
-			if (fstatat(dir, "record", &st, AT_SYMLINK_NOFOLLOW) == 0 && wrong(st, getuid(), class_mode_bits, path.view(), what, fix))
-				refuse(path.view(), what.view(), fix.view());
-			else
-				refuse(path.view(), strerror(errno), "");
-			why.add(refusal.view());
-		} else {
-			shown(why, path.view());
-			why.add(" is not a regular file of yours, so no game can be remembered");
-		}
-		return false;
-	}
+	if (fd < 0)
+		return unopened("record", why);
 	if (!sound(fd, "record", why)) {
 		close(fd);
 		writable = false;
 		return false;
 	}
 	gen[0] = fd;
+	// A previous generation that is there but cannot be opened (out of
+	// descriptors, say) is not one that is not there: the games that only
+	// it holds would be begun again.
 	fd = openat(dir, "record.1", flags | O_RDONLY);
+	if (fd < 0 && errno != ENOENT) {
+		unopened("record.1", why);
+		close_generations();
+		return false;
+	}
 	if (fd >= 0 && !sound(fd, "record.1", why)) {
 		close(fd);
 		close_generations();

@@ -18,8 +18,9 @@
 
 # The game's commands, as aliases, which bash defines in one statement and
 # expands only where a command begins; the words typed after one are its
-# arguments.
-alias prologue='"$PACIFICA_RECORDER" run prologue' resettle='"$PACIFICA_RECORDER" run resettle' \
+# arguments.  By the builtin itself: a function named alias, of the
+# player's ~/.bashrc or environment, would leave the game without them.
+builtin alias prologue='"$PACIFICA_RECORDER" run prologue' resettle='"$PACIFICA_RECORDER" run resettle' \
 	duplicate='"$PACIFICA_RECORDER" run duplicate' raze='"$PACIFICA_RECORDER" run raze' \
 	celebrate='"$PACIFICA_RECORDER" run celebrate' retribute='"$PACIFICA_RECORDER" run retribute' \
 	confirm_shellwatch_message='"$PACIFICA_RECORDER" bridge' steps='"$PACIFICA_RECORDER" steps' \

@@ -18,7 +18,7 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 @test "whatever the player's bashrc or environment does, the game shell comes up with its commands" {
 	for rc in 'kill -INT $$' 'alias steps=ls hint=ls; alias prologue=false' 'set -e' 'exit' 'logout' \
 		'PROMPT_COMMAND="PS1=X"' 'set -u; set -o noclobber; shopt -s failglob nullglob; IFS=:' \
-		'steps() { :; }; function prologue { :; }' 'cd /; CDPATH=/'; do
+		'steps() { :; }; function prologue { :; }' 'cd /; CDPATH=/' 'alias() { :; }'; do
 		printf '%s\n' "$rc" >"$home/.bashrc"
 		play=$top/rc$((++n)); game "$play" <<<"$probe"
 		commands_present; grep -qx 'still here' "$T/out"
@@ -28,7 +28,7 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 	play=$top/rc$((++n)); game "$play" <<<$'prologue\nresettle\nhint\nsteps >/dev/null\necho "options $-"'
 	grep -qx 'options .*f.*C.*' "$T/out" || grep -qx 'options .*C.*f.*' "$T/out"
 	rm "$home/.bashrc"
-	for env in POSIXLY_CORRECT=1 CDPATH=. BASH_ENV=/dev/null "TMPDIR=relative" "TMPDIR=$top/missing"; do
+	for env in POSIXLY_CORRECT=1 CDPATH=. BASH_ENV=/dev/null "TMPDIR=relative" "TMPDIR=$top/missing" 'BASH_FUNC_alias%%=() { :; }'; do
 		play=$top/env$((++n)); (cd "$top" && env -u XDG_STATE_HOME HOME="$home" "$env" "$PACIFICA" "$play" <<<"$probe") >"$T/out" 2>"$T/err"
 		commands_present; [ ! -e "$top/relative" ]
 		grep -q '^Liar' "$T/out"; [ "$(events | cut -f 2- | tail -n 2 | head -n 1)" = $'resettle\tliar' ]

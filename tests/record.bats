@@ -818,3 +818,57 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	grep -q "^nobody,$home/last,0,7,prologue," "$T/report"
 	class_sound
 }
+
+@test "a game that the record cannot set aside stays where the record has it, and no game begins beside it" {
+	player -- prologue
+	sum=$(md5sum <"$mine") size=$(stat -c %s "$mine") begun=$(head -n 1 "$mine" | wc -c)
+	# A size limit with room for no line, or for the new game's first but
+	# not for the longer line that sets the old one aside.
+	for room in 0 "$begun"; do
+		status=0
+		(cd "$home" && as 65534 env HOME="$home" prlimit --fsize=$((size + room)) "$PACIFICA" --new --yes "$home/game" </dev/null) \
+			>"$T/out" 2>"$T/err" || status=$?
+		[ "$status" = 1 ] || { echo "room $room: status $status" >&2; cat "$T/out" >&2; return 1; }
+		[ ! -s "$T/out" ]
+		same_bytes "$T/err" "pacifica: this was not recorded: $mine could not take it (File too large); tell your teacher"$'\n'
+		[ "$(md5sum <"$mine")" = "$sum" ]; [ -f "$home/game/Jean" ]; [ ! -e "$home/game.1" ]
+	done
+	sound 1
+}
+
+@test "a previous generation that cannot be opened is not taken for none: no game begins again where only it holds one" {
+	player -- prologue
+	# Game 1 only in the previous generation, game 2 in the current one.
+	mv "$mine" "$REC/65534/record.1"; rm -f "$REC/65534/index"
+	(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" "$home/other" </dev/null) >/dev/null 2>&1
+	rm -r "$home/game"
+	# Too few descriptors for the recorder to open the previous generation
+	# or anything after it, and enough.
+	for ((nofile = 4; nofile <= 24; nofile++)); do
+		status=0
+		(cd "$home" && as 65534 env HOME="$home" prlimit --nofile=$nofile "$PACIFICA" "$home/game" </dev/null) >"$T/out" 2>"$T/err" || status=$?
+		! grep -q '^Welcome to' "$T/out" || { echo "nofile $nofile began a game: $(cat "$T/out" "$T/err")" >&2; return 1; }
+		[ "$status" != 0 ] || grep -qx 'Welcome back to Pacifica.  Your game is in '"$home"'/game, but the directory was deleted: it is made again, empty.  The steps done still count.' "$T/out" ||
+			{ echo "nofile $nofile: status $status: $(cat "$T/out" "$T/err")" >&2; return 1; }
+		rm -rf "$home/game"
+	done
+	[ "$(grep -c $'\tbegun\t' "$mine")" = 1 ]
+	steps 1
+	class_sound
+}
+
+@test "a game is set aside under no name that the record holds a game at, its directory deleted or not" {
+	player -- prologue
+	# Game 1 set aside as ~/game.1, which is then deleted; game 2, set
+	# aside in its turn, goes to ~/game.2.
+	for gone in game.1 ''; do
+		(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" --new --yes "$home/game" </dev/null) >"$T/out" 2>&1
+		[ -z "$gone" ] || rm -r "${home:?}/$gone"
+	done
+	grep -qx "The game in $home/game is set aside in $home/game.2." "$T/out" || { cat "$T/out" >&2; return 1; }
+	"$PACIFICA" --report --csv >"$T/report"
+	[ -z "$(cut -d, -f2 "$T/report" | sort | uniq -d)" ] || { cat "$T/report" >&2; return 1; }
+	(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" "$home/game.1" </dev/null) >"$T/out" 2>&1
+	grep -qx '1 of 7 steps done.' "$T/out"
+	class_sound
+}

@@ -171,14 +171,19 @@ bool is_home()
 }
 
 // The name a game in dir is set aside under: dir.1, or the first of
-// dir.2, ... that is free.
+// dir.2, ... that is free, and is no game's place in the record: a game
+// whose directory was deleted is still played there.
 void aside_name(Buf &aside, const char *dir)
 {
 	struct stat st;
+	Buf escaped;
+	Game g;
 	for (int n = 1;; n++) {
 		aside.clear();
 		aside.add(dir).add('.').num(n);
-		if (lstat(aside.p, &st) != 0)
+		escaped.clear();
+		escape(escaped, aside.view());
+		if (lstat(aside.p, &st) != 0 && !find_dir(escaped.view(), g))
 			break;
 	}
 }
@@ -430,8 +435,13 @@ int cmd_play(int argc, char **argv)
 				refuse("cannot set the game in ", cwd, " aside");
 			Buf esc_aside, shown_aside;
 			escape(esc_aside, aside.view());
-			if (known)
-				apply_and_write(g, "aside", esc_aside.view(), escaped.view());
+			// A game whose setting aside the record did not take, which has
+			// been said, is still in its directory as the record has it: one
+			// begun there would be a second game of the same directory.
+			if (known && !apply_and_write(g, "aside", esc_aside.view(), escaped.view())) {
+				renameat2(AT_FDCWD, aside.p, AT_FDCWD, cwd, RENAME_NOREPLACE);
+				exit(1);
+			}
 			shown(shown_aside, aside.view());
 			show(1, Buf().add("The game in ").add(game.view()).add(" is set aside in ").add(shown_aside.view()).add(".\n").view());
 			if (mkdir(cwd, 0777) != 0 && errno != EEXIST)

@@ -81,7 +81,9 @@ char **command_verb(int &argc, char **argv, bool &launcher)
 	launcher = first == "--help" || first == "--version" || first == "--walkthrough";
 	if (launcher)
 		return argv;
-	char **args = static_cast<char **>(calloc(argc + 2, sizeof *args));
+	// Kept for the life of the process, as argv is.
+	static char **args;
+	args = static_cast<char **>(calloc(argc + 2, sizeof *args));
 	if (!args)
 		die("out of memory");
 	static char play[] = "play", report[] = "report";

@@ -149,9 +149,12 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 @test "however the game shell ends, the game is left once, with the shell's status" {
 	# how|status: typed at the shell, a signal that kills it, or one sent to
 	# the recorder that waits for it ($PPID), which passes a hangup or a
-	# TERM on and is not ended by a Ctrl-C's.
-	for row in 'exit 3|3' 'exec true|0' 'kill -USR1 $$|138' '(exit 0)|0' 'kill -TERM $PPID|143' 'kill -HUP $PPID|129' \
-		'kill -INT $PPID|0'; do
+	# TERM on and is not ended by a Ctrl-C's.  The shell waits for what is
+	# passed on in a read of a FIFO that nothing writes to, which the
+	# signal ends.
+	mkfifo "$top/tmp/wait"
+	for row in 'exit 3|3' 'exec true|0' 'kill -USR1 $$|138' '(exit 0)|0' 'kill -INT $PPID|0' \
+		'kill -TERM $PPID; read -r -t 20 _ <>"$TMPDIR/wait"|143' 'kill -HUP $PPID; read -r -t 20 _ <>"$TMPDIR/wait"|129'; do
 		play=$top/end$((++n)); open_game "$play"
 		type_in prologue "${row%|*}"
 		close_game "${row#*|}"

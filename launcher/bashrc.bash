@@ -17,3 +17,5 @@ set +e
 # The game's commands are aliases, which the start-up file defines after
 # this: bash must expand them.
 shopt -s expand_aliases
+# The playing directory again, wherever the player's start-up file went.
+[ "$PWD" = "$PACIFICA_DIR" ] || CDPATH='' builtin cd -- "$PACIFICA_DIR" || :

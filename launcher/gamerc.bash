@@ -8,13 +8,14 @@
 # shellcheck shell=bash
 # shellcheck disable=SC1091
 
-# Standard error, which the recorder put aside while bash started; the
-# game's own lines go there, whatever a command's standard error is.
-[ -z "${PACIFICA_SAY-}" ] || exec 2>&"$PACIFICA_SAY"
+# Standard error, which the recorder put aside while bash started (none
+# put aside: it was closed, and stays so); the game's own lines go there,
+# whatever a command's standard error is.
+exec 2>&"${PACIFICA_SAY--}"
 # Only a start-up file that the player owns, in a home of theirs: root
 # started with a student's HOME reads nothing of the student's.
 # shellcheck source=/dev/null
-! [ -f ~/.bashrc ] || ! [ -O ~/.bashrc ] || ! [ -O ~ ] || . "$PACIFICA_SHARE/bashrc.bash"
+[[ -f ~/.bashrc && -O ~/.bashrc && -O ~ ]] && . "$PACIFICA_SHARE/bashrc.bash"
 
 # The game's commands, as aliases, which bash defines in one statement and
 # expands only where a command begins; the words typed after one are its
@@ -50,11 +51,12 @@ pacifica_prompt() {
 		. "$PACIFICA_SHARE/prompt.bash"
 	PS1=$pacifica_ps1
 }
-pacifica_view=/dev/fd/${PACIFICA_VIEW-} pacifica_seen=/dev/fd/${PACIFICA_SEEN-} pacifica_here=$PACIFICA_DIR
-pacifica_ps1="[pacifica: $PACIFICA_ON] \\w\\\$ " PS1=$pacifica_ps1
-PROMPT_COMMAND+=(pacifica_prompt)
-# The programs first on PATH, when their directory's name has no colon.
-PATH=$PACIFICA_PATH${PATH:+${PACIFICA_PATH:+:}$PATH}
+# In one statement, as each costs bash as much to run as many words: the
+# prompt's, then the programs first on PATH, when their directory's name
+# has no colon.
+pacifica_view=/dev/fd/${PACIFICA_VIEW-} pacifica_seen=/dev/fd/${PACIFICA_SEEN-} pacifica_here=$PACIFICA_DIR \
+	pacifica_ps1="[pacifica: $PACIFICA_ON] \\w\\\$ " PS1=$pacifica_ps1 PROMPT_COMMAND+=(pacifica_prompt) \
+	PATH=$PACIFICA_PATH${PATH:+${PACIFICA_PATH:+:}$PATH}
 
 # Leaving is the recorder's, which waits for this shell to end.  An
 # interactive shell would ignore a TERM; and bash ends an exit in a trap
@@ -62,5 +64,4 @@ PATH=$PACIFICA_PATH${PATH:+${PACIFICA_PATH:+:}$PATH}
 trap 'exit 143' TERM
 trap : EXIT
 
-[ "$PWD" = "$PACIFICA_DIR" ] || CDPATH='' builtin cd -- "$PACIFICA_DIR" || :
 ${PACIFICA_POSIXLY_CORRECT+export POSIXLY_CORRECT="$PACIFICA_POSIXLY_CORRECT"}

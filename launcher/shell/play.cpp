@@ -556,9 +556,12 @@ int cmd_play(int argc, char **argv)
 		dup2(saved, 2), close(saved);
 	if (game_shell < 0)
 		die(Buf().add("cannot start the game shell: ").add(strerror(why_fork)).view());
-	for (const char *fd : {getenv("PACIFICA_VIEW"), getenv("PACIFICA_SEEN")})
-		if (long n; fd && to_number(fd, n))
+	// The shell's descriptors are the shell's: this process says what it
+	// has to say on its own standard error again.
+	for (const char *name : {"PACIFICA_VIEW", "PACIFICA_SEEN"})
+		if (long n; getenv(name) && to_number(getenv(name), n))
 			close(static_cast<int>(n));
+	unsetenv("PACIFICA_VIEW"), unsetenv("PACIFICA_SEEN"), unsetenv("PACIFICA_SAY");
 	struct sigaction pass = {}, ignore = {};
 	pass.sa_handler = pass_on;
 	ignore.sa_handler = SIG_IGN;

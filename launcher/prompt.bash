@@ -4,13 +4,9 @@
 
 # The status is 127 when nothing else brought the prompt here; else a
 # command typed with a path was not found when no such file is there.
-pacifica_last=$_ pacifica_options=$-
-if [[ $- != *e* && -d $pacifica_here && $pacifica_view -ot $pacifica_seen ]] ||
-	[[ $pacifica_last == */* && ! -e $pacifica_last ]]; then
-	pacifica_status=127
-else
-	pacifica_status=0
-fi
+pacifica_last=$_ pacifica_options=$- pacifica_status=0
+[[ $- != *e* && -d $pacifica_here && $pacifica_view -ot $pacifica_seen ||
+	$pacifica_last == */* && ! -e $pacifica_last ]] && pacifica_status=127
 # This look's time, taken before the view is read: an event after it
 # leaves a view newer than the look.
 : >|"$pacifica_seen"

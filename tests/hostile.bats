@@ -128,7 +128,7 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 @test "a hangup or a TERM ends the game, leaving no process, descriptor or file of its own, and a whole record" {
 	for signal in HUP:129 TERM:143; do
 		play=$top/${signal%:*}; open_game "$play"
-		type_in prologue; answered
+		type_in prologue; answered; reading "$shell_pid"
 		kill -"${signal%:*}" "$shell_pid"
 		game_ended "${signal#*:}"
 		# Whatever of the game still ran would hold its input or output.

@@ -47,6 +47,18 @@ answered() {
 	type_in "echo \$\$ >$top/answer"
 	read -r -t 30 -u 8 shell_pid || fail "the game shell did not answer within 30 s: $(cat "$T/open.err")"
 }
+# reading PID: waits until the game shell PID is blocked waiting for what
+# is typed, for at most 10 s, so that a signal sent to it then cannot fall
+# between bash's last look for signals and its read, where it would wait
+# for a line that never comes.
+reading() {
+	local i
+	for ((i = 0; i < 200; i++)); do
+		[[ "$(cat "/proc/$1/wchan" 2>/dev/null)" != @(pipe_read|*poll*|*select*) ]] || return 0
+		sleep 0.05
+	done
+	fail "the game shell did not come to read within 10 s"
+}
 # close_game [STATUS]: ends the input and waits for the shell to end, with
 # STATUS if given; game_ended waits without ending the input first.
 close_game() { exec 7>&-; game_ended "$@"; }

@@ -32,7 +32,7 @@ builtin alias prologue='"$PACIFICA_RECORDER" run prologue' resettle='"$PACIFICA_
 # to answer, kept under another name, or said as bash says it.  The copy
 # is quoted so that bash reads it only when there is a handler to keep.
 declare -F command_not_found_handle >/dev/null && eval 'pacifica_handler=$(declare -f command_not_found_handle)
-	eval "pacifica_players_not_found${pacifica_handler#command_not_found_handle}"';
+	eval "pacifica_players_not_found${pacifica_handler#command_not_found_handle}"'
 command_not_found_handle() {
 	"$PACIFICA_RECORDER" note typed "$1" ${pacifica_handler:+theirs} || return
 	pacifica_players_not_found "$@"

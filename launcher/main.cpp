@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -100,12 +99,9 @@ char **command_verb(int &argc, char **argv, bool &launcher)
 // bash runs with the game's files named.
 [[noreturn]] void run_launcher(int argc, char **argv)
 {
-	char self[PATH_MAX];
-	ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-	self[n > 0 ? n : 0] = '\0';
 	Buf script;
 	script.add(share.view()).add("/pacifica.bash");
-	if (setenv("PACIFICA_SHARE", share.p, 1) != 0 || setenv("PACIFICA_RECORDER", self, 1) != 0)
+	if (setenv("PACIFICA_SHARE", share.p, 1) != 0 || setenv("PACIFICA_RECORDER", recorder.p, 1) != 0)
 		die("the environment is full");
 	char **args = static_cast<char **>(calloc(argc + 2, sizeof *args));
 	if (!args)

@@ -467,13 +467,10 @@ int cmd_play(int argc, char **argv)
 	welcome(g, game.view(), back.view(), !known, found);
 
 	// What the game shell keeps.
-	char self[PATH_MAX];
-	ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-	self[n > 0 ? n : 0] = '\0';
 	int on = g.on();
 	Buf by_hand;
 	by_hand.add(libexec.view()).add("/by-hand");
-	if (setenv("PACIFICA_RECORDER", self, 1) != 0 || setenv("PACIFICA_GAME", Buf().num(g.number).p, 1) != 0 ||
+	if (setenv("PACIFICA_RECORDER", recorder.p, 1) != 0 || setenv("PACIFICA_GAME", Buf().num(g.number).p, 1) != 0 ||
 	    setenv("PACIFICA_HINTS", hints ? "on" : "off", 1) != 0 || setenv("PACIFICA_DIR", cwd, 1) != 0 ||
 	    setenv("PACIFICA_LIBEXEC", libexec.p, 1) != 0 ||
 	    setenv("PACIFICA_PATH", libexec.view().find(':') == std::string_view::npos ? by_hand.p : "", 1) != 0 ||

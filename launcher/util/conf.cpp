@@ -7,7 +7,7 @@
 #include "util/conf.hpp"
 #include "util/out.hpp"
 
-Buf libexec, share, conf;
+Buf recorder, libexec, share, conf;
 
 // The game's programs and files, found from where this program lies.
 void find_files()
@@ -17,6 +17,7 @@ void find_files()
 	if (n <= 0)
 		die("cannot find where the game lies: /proc/self/exe");
 	self[n] = '\0';
+	recorder.add(self);
 	*strrchr(self, '/') = '\0';
 	libexec.add(self).add("/" PACIFICA_LIBEXEC_REL);
 	share.add(self).add("/" PACIFICA_SHARE_REL);

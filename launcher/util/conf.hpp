@@ -1,12 +1,12 @@
-// Where the game's programs and files lie, found from the recorder's own
-// place, and the machine's settings.
+// Where the recorder, the game's programs and its files lie, found from
+// the recorder's own place, and the machine's settings.
 #pragma once
 
 #include <string_view>
 
 #include "util/buf.hpp"
 
-extern Buf libexec, share, conf;
+extern Buf recorder, libexec, share, conf;
 void find_files();
 // The value of a setting of the machine's, from the game's configuration
 // file; false when it does not say, or, for a privileged setting, when

@@ -253,6 +253,7 @@ traps=(
 	"Raze|Raze: command not found. The game's command is raze, with a small r."
 	"HINT|HINT: command not found. The game's command is hint, all in small letters."
 	"./raze|bash: ./raze: No such file or directory\nThe game's command is raze: type it without ./ before it."
+	"prologue >/dev/null; ./raze|Next: when Jean is home in Pacifica, run resettle.\nbash: ./raze: No such file or directory\nThe game's command is raze: type it without ./ before it."
 	"../Celebrate|bash: ../Celebrate: No such file or directory\nThe game's command is celebrate: type it without ../ before it."
 	"retribut|retribut: command not found. Did you mean the game's retribute?"
 	"Steps now|Steps: command not found. The game's command is steps, with a small s."
@@ -295,10 +296,12 @@ traps=(
 		cd "$play.1"
 		cd ..; rm -r "$play.1"
 		:
-		mkdir -p "$play.1"; cd "$play.1"
-		prologue >/dev/null; mkdir Pacifica; mv Jean Pacifica/; resettle
+		mkdir -p "$play.1"; cd "$play.1"; prologue >/dev/null
+		mkdir Pacifica; mv Jean Pacifica/; resettle
+		cd ..; rm -r "$play.1"
+		:
 	EOF
-	[ "$(grep -v '^Next: \|^Stuck' "$T/said" | tr '\n' ' ')" = "Your game was set aside as $play.1 when a new game began in $play, and goes on there; this shell is in it still. This goes to it:     cd $play.1 Your playing directory $play.1 is gone: it was deleted or moved. The steps done still count; these make it again and go there:     mkdir -p $play.1     cd $play.1 " ]
+	[ "$(grep -v '^Next: \|^Stuck' "$T/said" | tr '\n' ' ')" = "Your game was set aside as $play.1 when a new game began in $play, and goes on there; this shell is in it still. This goes to it:     cd $play.1 Your playing directory $play.1 is gone: it was deleted or moved. The steps done still count; these make it again and go there:     mkdir -p $play.1     cd $play.1 Your playing directory $play.1 is gone: it was deleted or moved. The steps done still count; these make it again and go there:     mkdir -p $play.1     cd $play.1 " ]
 	grep -o '^\[pacifica: [^]]*\]' "$T/err" | uniq -c | awk '{ $1 = $1 } 1' | same_bytes /dev/stdin '1 [pacifica: prologue]
 1 [pacifica: resettle]
 3 [pacifica: resettle, set aside]
@@ -306,8 +309,18 @@ traps=(
 2 [pacifica: resettle, directory gone]
 1 [pacifica: resettle]
 1 [pacifica: duplicate]
+2 [pacifica: duplicate, directory gone]
 '
 	events | grep -qx "$play.1"$'\tresettle\thome'
+	# Made again and deleted again, a run between: said again.
+	play=$top/three
+	game "$play" <<-EOF
+		prologue >/dev/null; cd ..; rm -r "$play"
+		mkdir "$play"; cd "$play"; prologue >/dev/null
+		cd ..; rm -r "$play"
+	EOF
+	[ "$(grep -c "^Your playing directory $play is gone" "$T/said")" = 2 ]
+
 }
 
 # A game in a terminal, COLUMNS wide and 24 lines high, in tmux, typed to

@@ -359,10 +359,14 @@ each judge the directory they run in.\n'
 }
 
 @test "set -e typed in the game does not end it at a program that says no" {
-	game "$play" <<<$'set -e\nresettle\necho "still here $?"'
-	grep -qx 'still here 1' "$T/out"
-	grep -qx 'pacifica: set -e would end the game at the first program that says no; it is off again' "$T/said"
-	[ "$(events | cut -f 2 | tail -n 1)" = left ]
+	# Alone, and with a run of the game's on its line.
+	for line in 'set -e' 'set -e; prologue >/dev/null'; do
+		rm -rf "$play" "$home/.local"
+		game "$play" <<<"$line"$'\nresettle\necho "still here $?"'
+		grep -qx 'still here 1' "$T/out"
+		grep -qx 'pacifica: set -e would end the game at the first program that says no; it is off again' "$T/said"
+		[ "$(events | cut -f 2 | tail -n 1)" = left ]
+	done
 }
 
 @test "a shell that outlives --new of its game plays on in the set-aside game and records nothing into the new one" {

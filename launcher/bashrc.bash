@@ -8,9 +8,16 @@ trap : INT
 exit() { :; }
 # shellcheck disable=SC2317
 logout() { :; }
+# The handler of commands not found that the player's ~/.bashrc sets is
+# kept under another name, for the game's own to call; not one the system
+# set before it.  The copy is quoted so that bash reads it only when there
+# is a handler to keep.
+unset -f command_not_found_handle
 # shellcheck source=/dev/null
 . ~/.bashrc
 unset -f exit logout
+declare -F command_not_found_handle >/dev/null && eval 'pacifica_handler=$(declare -f command_not_found_handle)
+	eval "pacifica_players_not_found${pacifica_handler#command_not_found_handle}"'
 trap - INT
 # A shell that ends at the first program that says no is no game.
 set +e

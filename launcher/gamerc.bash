@@ -29,10 +29,8 @@ builtin alias prologue='"$PACIFICA_RECORDER" run prologue' resettle='"$PACIFICA_
 
 # A command not found that the player meant as one of the game's (Raze,
 # retribut) is named in one line; any other is the player's own handler's
-# to answer, kept under another name, or said as bash says it.  The copy
-# is quoted so that bash reads it only when there is a handler to keep.
-declare -F command_not_found_handle >/dev/null && eval 'pacifica_handler=$(declare -f command_not_found_handle)
-	eval "pacifica_players_not_found${pacifica_handler#command_not_found_handle}"'
+# to answer, which bashrc.bash kept under another name, or said as bash
+# says it.
 command_not_found_handle() {
 	"$PACIFICA_RECORDER" note typed "$1" ${pacifica_handler:+theirs} || return
 	pacifica_players_not_found "$@"

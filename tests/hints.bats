@@ -269,6 +269,16 @@ traps=(
 		same_bytes "$T/said" "$(printf '%b' "${row#*|}")"$'\n'
 		grep -qx "status $([[ $row == ls\ * ]] && echo 2 || echo 127)" "$T/out"
 	done
+	# One the shell had before ~/.bashrc, as the system's would be, is not
+	# the player's; one of ~/.bashrc is.
+	command_not_found_handle() { echo "not mine: $*" >&2; return 43; }
+	export -f command_not_found_handle
+	for rc in none :; do
+		rm -f "$home/.bashrc"; [ "$rc" = none ] || printf '%s\n' "$rc" >"$home/.bashrc"
+		rm -rf "$play"
+		game "$play" <<<'lss'
+		same_bytes "$T/said" $'bash: lss: command not found\n'
+	done
 	printf '%s\n' 'command_not_found_handle() { echo "mine: $*" >&2; return 42; }' "PS2='more> '" >"$home/.bashrc"
 	rm -rf "$play"
 	game "$play" <<<$'lss -l\necho "status $?"\nRaze\necho "status $?"\necho \'a\nb\''

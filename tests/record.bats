@@ -220,8 +220,8 @@ descendant() {
 
 @test "the game's lines go to no descriptor the recorder holds, whatever number the player names, and reach the player" {
 	mkfifo -m 666 "$top/ready"; exec 6<>"$top/ready"
-	said="pacifica: this was not recorded: $mine could not take it (Invalid argument); tell your teacher
-pacifica: this was not recorded: the record's lock could not be taken (Resource temporarily unavailable)"$'\n'
+	said="pacifica: this was not recorded: $mine could not take it (Invalid argument); tell your teacher"$'\n'
+	said+="pacifica: this was not recorded: the record's lock could not be taken (Resource temporarily unavailable)"$'\n'
 	for fd in 3 4 5 6; do
 		find "$REC" -mindepth 1 -delete; rm -rf "$home/game" "$home/.local" "$T/in"; mkfifo "$T/in"
 		# An earlier version's journal whose game the record cannot take,

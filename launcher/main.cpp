@@ -149,6 +149,11 @@ int main(int argc, char **argv)
 		yes |= std::string_view(argv[i]) == "--yes";
 	class_open(launcher ? Want::none : wanted(argc, argv, by_hand), yes);
 	class_drop();
+	// Where the game's own lines go is settled now, while the record's
+	// are the only descriptors the recorder has opened: a number free now
+	// may later be one it holds for a moment, then the record's or its
+	// index's.
+	say_fd();
 	std::string_view verb = argc > 1 && !by_hand ? argv[1] : "";
 	find_files();
 	restore_environment(given_argc, given_argv);

@@ -6,15 +6,16 @@
 # amiss: its step is read from the view, and the rest of this file, which
 # bash would parse first, is left unread.  Nothing the record's view is
 # given is changed (PACIFICA_ON, exported, costs bash a new environment
-# at the next command), and IFS is the player's: one of theirs that
-# splits the line otherwise is a view not of this game.  The look's time
-# is taken before the view is read, so that an event after it leaves a
-# view newer than the look; a look that failed then leaves no playing
-# directory, which is looked at again below.
+# at the next command).  The line is split at blanks alone, as the
+# recorder wrote it: an IFS of the player's that splits at a letter too
+# would show a step cut short (duplicat) as the one they are on.  The
+# look's time is taken before the view is read, so that an event after it
+# leaves a view newer than the look; a look that failed then leaves no
+# playing directory, which is looked at again below.
 pacifica_last=$_ pacifica_options=$-
 [[ $- != *e* && $PACIFICA_ON != *,* && ! $pacifica_view -ot $pacifica_seen && ($pacifica_last != */* || -e $pacifica_last) ]] &&
 	: >|"$pacifica_seen" && pacifica_here= &&
-	read -r pacifica_number pacifica_on pacifica_dir <"$pacifica_view" 2>/dev/null &&
+	IFS=" " read -r pacifica_number pacifica_on pacifica_dir <"$pacifica_view" 2>/dev/null &&
 	[[ $pacifica_number == "${PACIFICA_GAME-}" && $pacifica_dir == "$PACIFICA_DIR" && -d $PACIFICA_DIR ]] &&
 	pacifica_here=$PACIFICA_DIR pacifica_ps1="[pacifica: $pacifica_on] \\w\\\$ " && return
 # The status is 127 when nothing else brought the prompt here; else a

@@ -35,6 +35,24 @@ probe=$'type -t steps hint confirm_shellwatch_message prologue\nresettle; echo "
 	done
 }
 
+# IFS of the player's ~/.bashrc|what is typed|the step the last prompt
+# shows: an IFS that splits at the last letter of a step's name.
+ifs_rows=(
+	'IFS=" e"|prologue|resettle'
+	'IFS=" e"|prologue\nmkdir Pacifica; mv Jean Pacifica/\nresettle|duplicate'
+	'IFS=$'"'"'e \t\n'"'"'|prologue\nmkdir Pacifica; mv Jean Pacifica/\nresettle|duplicate'
+)
+
+@test "whatever IFS the player's bashrc sets, the prompt shows the step whole" {
+	for row in "${ifs_rows[@]}"; do
+		IFS='|' read -r rc typed want <<<"$row"
+		printf '%s\n' "$rc" >"$home/.bashrc"
+		play=$top/ifs$((++n)); game "$play" <<<"$(printf %b "$typed")"
+		[ "$(grep -o '^\[pacifica: [^]]*\]' "$T/err" | tail -n 1)" = "[pacifica: $want]" ] ||
+			fail "$rc: $(grep -o '^\[pacifica: [^]]*\]' "$T/err" | tail -n 1), want $want"
+	done
+}
+
 @test "hostile names: a trailing newline, a dash, control characters" {
 	mkdir "$top/docs"; printf 'mine\n' >"$top/docs/Jean"
 	game "$top/docs"$'\n' <<<prologue

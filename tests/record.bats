@@ -218,6 +218,37 @@ descendant() {
 	[ "$(grep -c . "$mine")" -gt 100 ]
 }
 
+@test "the game's lines go to no descriptor the recorder holds, whatever number the player names, and reach the player" {
+	mkfifo -m 666 "$top/ready"; exec 6<>"$top/ready"
+	said="pacifica: this was not recorded: $mine could not take it (Invalid argument); tell your teacher"$'\n'
+	said+="pacifica: this was not recorded: the record's lock could not be taken (Resource temporarily unavailable)"$'\n'
+	for fd in 3 4 5 6; do
+		find "$REC" -mindepth 1 -delete; rm -rf "$home/game" "$home/.local" "$T/in"; mkfifo "$T/in"
+		# An earlier version's journal whose game the record cannot take,
+		# said as the start takes it over, holding the home's directory
+		# open for a moment.
+		mkdir -p "$home/.local/state/pacifica"
+		printf '2026-12-01T10:00:00Z\t/x\x7fy\tbegun\n' >"$home/.local/state/pacifica/journal"; chown -R 65534:65534 "$home"
+		# None of the test's descriptors open: the number is free in the
+		# player's start.
+		(cd "$home" && exec 3>&- 4>&- 5>&- 6>&- 8>&- 9>&- setpriv --reuid=65534 --regid=65534 --clear-groups \
+			env -u XDG_STATE_HOME HOME="$home" PACIFICA_SAY="$fd" "$PACIFICA" "$home/game" <"$T/in" >"$T/out" 2>"$T/err") &
+		started=$!
+		exec 7>"$T/in"
+		echo "echo >$top/ready" >&7
+		read -r -t 30 -u 6 _ || fail "the game shell did not answer within 30 s: $(cat "$T/err")"
+		# The record's lock held by another as the player leaves.
+		exec 9<"$REC/65534"; flock -x 9
+		exec 7>&-; wait $started || :; started=
+		exec 9<&-
+		grep -v '^\[pacifica: \|^bash: cannot set terminal process group\|^bash: no job control' "$T/err" | same_bytes /dev/stdin "$said" ||
+			fail "PACIFICA_SAY=$fd"
+		[ "$(head -c 8 "$REC/65534/index")" = pcfidx2 ] || fail "PACIFICA_SAY=$fd: the index holds $(head -c 40 "$REC/65534/index" | cat -A)"
+		sound 0
+	done
+	exec 6<&-
+}
+
 @test "the environment and the arguments of a game change nothing that is recorded" {
 	mkdir "$top/bin"; printf '#!/bin/sh\necho "Jean is concerned about a rekindling"\n' >"$top/bin/resettle"; chmod 755 "$top/bin/resettle"
 	printf '%s\n' '#include <fcntl.h>' '#include <string.h>' '#include <unistd.h>' \

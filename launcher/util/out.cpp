@@ -34,6 +34,8 @@ int say_fd()
 		long n;
 		const char *e = getenv("PACIFICA_SAY");
 		// Never a descriptor of the record's, whatever its number.
+		// Settled by main before the recorder opens any descriptor but
+		// the record's, and kept: the player's own are never closed.
 		fd = e && to_number(e, n) && n >= 1 && n < 1024 && fcntl(n, F_GETFD) >= 0 && !rec_holds(n) ? n : 2;
 	}
 	return fd;

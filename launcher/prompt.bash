@@ -3,21 +3,22 @@
 # shellcheck shell=bash
 
 # Most often a run of this game changed its view and nothing else is
-# amiss: its step is read from the view, and the rest of this file, which
-# bash would parse first, is left unread.  Nothing the record's view is
-# given is changed (PACIFICA_ON, exported, costs bash a new environment
-# at the next command).  The line is split at blanks alone, as the
-# recorder wrote it: an IFS of the player's that splits at a letter too
-# would show a step cut short (duplicat) as the one they are on.  The
-# look's time is taken before the view is read, so that an event after it
+# amiss: its step is read from the view, and the rest of this file,
+# which bash would parse first, is left unread.  Nothing the record's
+# view is given is changed (PACIFICA_ON, exported, costs bash a new
+# environment at the next command).  The line is read whole and matched
+# whole, the step cut from it by its blanks: the player's IFS, which
+# would split it at a letter too (duplicat), and which set for the read
+# would cost the environment as well, does not come into it.  The look's
+# time is taken before the view is read, so that an event after it
 # leaves a view newer than the look; a look that failed then leaves no
 # playing directory, which is looked at again below.
 pacifica_last=$_ pacifica_options=$-
 [[ $- != *e* && $PACIFICA_ON != *,* && ! $pacifica_view -ot $pacifica_seen && ($pacifica_last != */* || -e $pacifica_last) ]] &&
 	: >|"$pacifica_seen" && pacifica_here= &&
-	IFS=" " read -r pacifica_number pacifica_on pacifica_dir <"$pacifica_view" 2>/dev/null &&
-	[[ $pacifica_number == "${PACIFICA_GAME-}" && $pacifica_dir == "$PACIFICA_DIR" && -d $PACIFICA_DIR ]] &&
-	pacifica_here=$PACIFICA_DIR pacifica_ps1="[pacifica: $pacifica_on] \\w\\\$ " && return
+	read -r pacifica_on <"$pacifica_view" 2>/dev/null &&
+	[[ $pacifica_on == "${PACIFICA_GAME-} "+([a-z])" $PACIFICA_DIR" && -d $PACIFICA_DIR ]] &&
+	pacifica_on=${pacifica_on#* } && pacifica_here=$PACIFICA_DIR pacifica_ps1="[pacifica: ${pacifica_on%% *}] \\w\\\$ " && return
 # The status is 127 when nothing else brought the prompt here; else a
 # command typed with a path was not found when no such file is there.
 pacifica_status=0

@@ -419,7 +419,7 @@ plants=(
 		for new in '' '--new --yes'; do
 			for n in 1 2; do
 				(read -r _ <"$T/go"; cd "$home" && exec setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$home" \
-					"$PACIFICA" $new "$home/g$i" </dev/null >/dev/null 2>&1) &
+					"$PACIFICA" $new "$home/g$i" </dev/null >/dev/null 2>"$T/said.$i.$n${new:+.new}") &
 			done
 			printf '\n\n' >&7
 			wait
@@ -429,7 +429,8 @@ plants=(
 	"$PACIFICA" --report --csv >"$T/report"
 	# Each directory is the place of one game, its latest state.
 	[ -z "$(cut -d, -f2 "$T/report" | sort | uniq -d)" ] || { sort -t, -k2 "$T/report" >&2; return 1; }
-	[ "$(grep -c $'\tbegun\t' "$mine")" = 90 ] || { grep -c $'\tbegun\t' "$mine" >&2; cut -f 3,4 "$mine" >&2; return 1; }
+	# What a start that made no game said is in the failure.
+	[ "$(grep -c $'\tbegun\t' "$mine")" = 90 ] || { grep . "$T"/said.* >&2; cut -f 3,4 "$mine" >&2; return 1; }
 	player -- $'prologue\nmkdir Pacifica; mv Jean Pacifica/; resettle\nmkdir Pacifica_Copy; cp Pacifica/Jean Pacifica_Copy/; duplicate'
 	number=$(tail -n 1 "$mine" | cut -f 2)
 	for ((i = 0; i < 30; i++)); do

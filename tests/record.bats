@@ -222,7 +222,10 @@ descendant() {
 	mkfifo -m 666 "$top/ready"; exec 6<>"$top/ready"
 	said="pacifica: this was not recorded: $mine could not take it (Invalid argument); tell your teacher"$'\n'
 	said+="pacifica: this was not recorded: the record's lock could not be taken (Resource temporarily unavailable)"$'\n'
-	for fd in 3 4 5 6; do
+	# Numbers free as the recorder starts: 5 held the home's directory at
+	# the take-over and the index later; 6 is the next.  Those of the
+	# record's own are the case above.
+	for fd in 5 6; do
 		find "$REC" -mindepth 1 -delete; rm -rf "$home/game" "$home/.local" "$T/in"; mkfifo "$T/in"
 		# An earlier version's journal whose game the record cannot take,
 		# said as the start takes it over, holding the home's directory

@@ -10,12 +10,12 @@ exit() { :; }
 logout() { :; }
 # The handler of commands not found that the player's ~/.bashrc sets is
 # kept under another name, for the game's own to call; not one the system
-# set before it.  The copy is quoted so that bash reads it only when there
-# is a handler to keep.
+# set before it.
 unset -f command_not_found_handle
 # shellcheck source=/dev/null
 . ~/.bashrc
 unset -f exit logout
+# The copy is quoted so that bash reads it only when there is a handler.
 declare -F command_not_found_handle >/dev/null && eval 'pacifica_handler=$(declare -f command_not_found_handle)
 	eval "pacifica_players_not_found${pacifica_handler#command_not_found_handle}"'
 trap - INT

@@ -351,6 +351,15 @@ int cmd_play(int argc, char **argv)
 
 	struct stat st;
 	bool root = geteuid() == 0, was_there = lstat(dir.p, &st) == 0;
+	// A directory gone between two looks at it is being set aside by
+	// another start, which makes it anew under the record's lock: it is
+	// looked at again once that start is done.
+	if (was_there && (stat(dir.p, &st) != 0 || access(dir.p, R_OK | X_OK) != 0) && errno == ENOENT) {
+		{
+			Locked l;
+		}
+		was_there = lstat(dir.p, &st) == 0;
+	}
 	if (was_there) {
 		if (stat(dir.p, &st) != 0 || !S_ISDIR(st.st_mode))
 			refuse("", shown_name.view(), " is not a directory; give a new or empty one");

@@ -350,20 +350,23 @@ int cmd_play(int argc, char **argv)
 	take_over_if_new(why);
 
 	struct stat st;
-	bool root = geteuid() == 0, was_there = lstat(dir.p, &st) == 0;
-	// A directory gone between two looks at it is being set aside by
-	// another start, which makes it anew under the record's lock: it is
+	bool root = geteuid() == 0, was_there, is_dir, readable;
+	// A directory that goes between these looks at it is being set aside
+	// by another start, which makes it anew under the record's lock: it is
 	// looked at again once that start is done.
-	if (was_there && (stat(dir.p, &st) != 0 || access(dir.p, R_OK | X_OK) != 0) && errno == ENOENT) {
-		{
-			Locked l;
-		}
+	for (int tries = 0;; tries++) {
+		errno = 0;
 		was_there = lstat(dir.p, &st) == 0;
+		is_dir = was_there && stat(dir.p, &st) == 0 && S_ISDIR(st.st_mode);
+		readable = is_dir && access(dir.p, R_OK | X_OK) == 0;
+		if (!was_there || readable || errno != ENOENT || tries > 0)
+			break;
+		Locked l;
 	}
 	if (was_there) {
-		if (stat(dir.p, &st) != 0 || !S_ISDIR(st.st_mode))
+		if (!is_dir)
 			refuse("", shown_name.view(), " is not a directory; give a new or empty one");
-		if (access(dir.p, R_OK | X_OK) != 0)
+		if (!readable)
 			refuse("cannot read the directory ", shown_name.view(), "");
 		if (root && st.st_uid != 0)
 			refuse("", shown_name.view(), " belongs to another user; root plays only in a directory of its own");

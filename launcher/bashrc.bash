@@ -21,6 +21,9 @@ declare -F command_not_found_handle >/dev/null && eval 'pacifica_handler=$(decla
 trap - INT
 # A shell that ends at the first program that says no is no game.
 set +e
+# The programs first on PATH again, as the game shell began, wherever the
+# player's start-up file put theirs.
+[[ $PATH == "$PACIFICA_PATH"?(:*) ]] || PATH=$PACIFICA_PATH${PATH:+${PACIFICA_PATH:+:}$PATH}
 # The game's commands are aliases, which the start-up file defines after
 # this: bash must expand them.
 shopt -s expand_aliases

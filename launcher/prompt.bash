@@ -14,24 +14,24 @@
 # leaves a view newer than the look; a look that failed then leaves no
 # playing directory, which is looked at again below.
 pacifica_last=$_ pacifica_options=$-
-[[ $- != *e* && $PACIFICA_ON != *,* && ! $pacifica_view -ot $pacifica_seen && ($pacifica_last != */* || -e $pacifica_last) ]] &&
-	: >|"$pacifica_seen" && pacifica_here= &&
-	read -r pacifica_on <"$pacifica_view" 2>/dev/null &&
+[[ $- != *e* && $PACIFICA_ON != *,* && ! $PACIFICA_VIEW -ot $PACIFICA_SEEN && ($pacifica_last != */* || -e $pacifica_last) ]] &&
+	: >|"$PACIFICA_SEEN" && pacifica_here= &&
+	read -r pacifica_on <"$PACIFICA_VIEW" 2>/dev/null &&
 	[[ $pacifica_on == "${PACIFICA_GAME-} "+([a-z])" $PACIFICA_DIR" && -d $PACIFICA_DIR ]] &&
 	pacifica_on=${pacifica_on#* } && pacifica_here=$PACIFICA_DIR pacifica_ps1="[pacifica: ${pacifica_on%% *}] \\w\\\$ " && return
 # The status is 127 when nothing else brought the prompt here; else a
 # command typed with a path was not found when no such file is there.
 pacifica_status=0
-[[ $- != *e* && -d $pacifica_here && $pacifica_view -ot $pacifica_seen ||
+[[ $- != *e* && -d ${pacifica_here-$PACIFICA_DIR} && $PACIFICA_VIEW -ot $PACIFICA_SEEN ||
 	$pacifica_last == */* && ! -e $pacifica_last ]] && pacifica_status=127
-: >|"$pacifica_seen"
+: >|"$PACIFICA_SEEN"
 # The view, as the game's last event left it, when it is of this game in
 # its playing directory; the record's answer otherwise, and the lines it
 # has to say: set -e turned off, a playing directory gone or set aside, a
 # game's command typed with a path.  While the view is another game's, or
 # the directory has a word said of it, every prompt asks the record.
 pacifica_here=
-IFS=" " read -r pacifica_number pacifica_on pacifica_dir <"$pacifica_view" 2>/dev/null &&
+IFS=" " read -r pacifica_number pacifica_on pacifica_dir <"$PACIFICA_VIEW" 2>/dev/null &&
 	[[ $pacifica_number == "${PACIFICA_GAME-}" && $pacifica_dir == "$PACIFICA_DIR" ]] &&
 	pacifica_here=$PACIFICA_DIR
 if [[ $pacifica_options != *e* && $pacifica_status != 127 && -d $pacifica_here ]]; then

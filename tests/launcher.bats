@@ -257,6 +257,19 @@ each judge the directory they run in.\n'
 	grep -qx 'pacifica: set -e would end the game at the first program that says no; it is off again' "$T/err"
 }
 
+@test "a view that cannot be read leaves every prompt to the recorder, which says nothing of it" {
+	[ "$(id -u)" != 0 ] || chown -R 65534:65534 "$top"
+	for view in unreadable missing; do
+		rm -rf "$home/.local" "$play"; as_player mkdir "$play"
+		(cd "$top" && as_player env -u XDG_STATE_HOME HOME="$home" "$PACIFICA" "$play" </dev/null) >"$T/out" 2>&1 || fail "$(cat "$T/out")"
+		case $view in unreadable) chmod 000 "$state/view" ;; missing) chmod 500 "$state"; rm -f "$state/view" ;; esac
+		(cd "$top" && as_player env -u XDG_STATE_HOME -u PACIFICA_GAME HOME="$home" TMPDIR="$top/tmp" "$PACIFICA" "$play" \
+			<<<$'prologue\nresettle\n:') >"$T/out" 2>"$T/err"
+		grep -o '^\[pacifica: [a-z]*\]' "$T/err" | same_bytes /dev/stdin $'[pacifica: prologue]\n[pacifica: resettle]\n[pacifica: resettle]\n[pacifica: resettle]\n'
+		! grep -v '^bash: cannot set terminal process group\|^bash: no job control' "$T/err" | grep 'bash: ' || fail "$view"
+	done
+}
+
 @test "--new sets a game aside and begins anew, asking first" {
 	game "$play" <<<prologue
 	game --new "$play" </dev/null

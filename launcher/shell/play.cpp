@@ -490,26 +490,30 @@ int cmd_play(int argc, char **argv)
 		die("the environment is full");
 	// The game shell tells a change that any shell of the game made by the
 	// view's time against the time of its own last look, which it keeps
-	// in a file of its own; both above the descriptors a player numbers.
-	unsetenv("PACIFICA_VIEW");
-	unsetenv("PACIFICA_SEEN");
-	int view = rec_view_open(), seen = memfd_create("pacifica-seen", MFD_CLOEXEC);
+	// in a file of its own; both above the descriptors a player numbers,
+	// and named as bash reads them.  Without them, /dev/null for both: no
+	// view is newer than the last look, and every prompt asks the record.
+	int view = rec_view_open(), seen = memfd_create("pacifica-seen", MFD_CLOEXEC), held[2] = {-1, -1};
 	struct stat vs;
 	if (view >= 0 && seen >= 0 && fstat(view, &vs) == 0) {
 		// Just after the view's: the first prompt has nothing new to see.
 		struct timespec t[2] = {{0, UTIME_OMIT}, vs.st_mtim};
 		if (++t[1].tv_nsec == 1000000000)
 			t[1].tv_sec++, t[1].tv_nsec = 0;
-		int v = fcntl(view, F_DUPFD, 10), s = fcntl(seen, F_DUPFD, 10);
-		if (v >= 0 && s >= 0 && futimens(s, t) == 0) {
-			setenv("PACIFICA_VIEW", Buf().num(v).p, 1);
-			setenv("PACIFICA_SEEN", Buf().num(s).p, 1);
+		held[0] = fcntl(view, F_DUPFD, 10), held[1] = fcntl(seen, F_DUPFD, 10);
+		if (held[0] < 0 || held[1] < 0 || futimens(held[1], t) != 0) {
+			for (int &fd : held)
+				if (fd >= 0)
+					close(fd), fd = -1;
 		}
 	}
 	if (view >= 0)
 		close(view);
 	if (seen >= 0)
 		close(seen);
+	if (setenv("PACIFICA_VIEW", held[0] < 0 ? "/dev/null" : Buf().add("/dev/fd/").num(held[0]).p, 1) != 0 ||
+	    setenv("PACIFICA_SEEN", held[1] < 0 ? "/dev/null" : Buf().add("/dev/fd/").num(held[1]).p, 1) != 0)
+		die("the environment is full");
 	if (setenv("PACIFICA_SHARE", share.p, 1) != 0 || setenv("PWD", cwd, 1) != 0)
 		die("the environment is full");
 	Buf rc;
@@ -517,10 +521,15 @@ int cmd_play(int argc, char **argv)
 	if (access(rc.p, R_OK) != 0)
 		die(Buf().add(rc.view()).add(": ").add(strerror(errno)).view());
 	// Without PATH, bash would hand the game its own default, which ends in
-	// the current directory.  In POSIX mode bash would skip the start-up
-	// file; the game shell sets it again once it has started.
+	// the current directory.  The programs' links come first on it, unless
+	// their directory's name has a colon, so that bash starts with them
+	// there and has no statement to run for it.  In POSIX mode bash would
+	// skip the start-up file; the game shell sets it again once started.
 	if (!getenv("PATH"))
 		setenv("PATH", "/usr/local/bin:/usr/bin:/bin", 1);
+	if (libexec.view().find(':') == std::string_view::npos &&
+	    setenv("PATH", Buf().add(by_hand.view()).add(':').add(getenv("PATH")).p, 1) != 0)
+		die("the environment is full");
 	// A line a quote left open goes on at PS2, which says how it ends;
 	// bash keeps it, unless the player's own ~/.bashrc sets another.
 	setenv("PS2", "[quote open: close it, or Ctrl-C cancels] > ", 0);
@@ -567,9 +576,9 @@ int cmd_play(int argc, char **argv)
 		die(Buf().add("cannot start the game shell: ").add(strerror(why_fork)).view());
 	// The shell's descriptors are the shell's: this process says what it
 	// has to say on its own standard error again.
-	for (const char *name : {"PACIFICA_VIEW", "PACIFICA_SEEN"})
-		if (long n; getenv(name) && to_number(getenv(name), n))
-			close(static_cast<int>(n));
+	for (int fd : held)
+		if (fd >= 0)
+			close(fd);
 	unsetenv("PACIFICA_VIEW"), unsetenv("PACIFICA_SEEN"), unsetenv("PACIFICA_SAY");
 	struct sigaction pass = {}, ignore = {};
 	pass.sa_handler = pass_on;

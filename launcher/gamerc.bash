@@ -44,15 +44,15 @@ command_not_found_handle() {
 # is there with nothing to say of it and no command failed as not found
 # (one of the game's typed with a path, ./raze, which bash looked for as a
 # file): prompt.bash does the rest.
-# Until prompt.bash has looked, the playing directory and the prompt are
-# the ones the game started with: no statement sets them here, as each
-# costs bash as much to run as many words.
 pacifica_prompt() {
-	[[ $?$- != @(127*|*e*) && -d ${pacifica_here-$PACIFICA_DIR} && $PACIFICA_VIEW -ot $PACIFICA_SEEN ]] ||
+	[[ $?$- != @(127*|*e*) && -d $pacifica_here && $PACIFICA_VIEW -ot $PACIFICA_SEEN ]] ||
 		. "$PACIFICA_SHARE/prompt.bash"
-	PS1=${pacifica_ps1-"[pacifica: $PACIFICA_ON] \\w\\\$ "}
+	PS1=$pacifica_ps1
 }
-PROMPT_COMMAND+=(pacifica_prompt)
+# In one statement, as each costs bash as much to run as many words; the
+# recorder has put the programs first on PATH, and named the view and the
+# last look at it as bash reads them.
+pacifica_here=$PACIFICA_DIR pacifica_ps1="[pacifica: $PACIFICA_ON] \\w\\\$ " PROMPT_COMMAND+=(pacifica_prompt)
 
 # Leaving is the recorder's, which waits for this shell to end.  An
 # interactive shell would ignore a TERM; and bash ends an exit in a trap

@@ -22,7 +22,7 @@ pacifica_last=$_ pacifica_options=$-
 # The status is 127 when nothing else brought the prompt here; else a
 # command typed with a path was not found when no such file is there.
 pacifica_status=0
-[[ $- != *e* && -d ${pacifica_here-$PACIFICA_DIR} && $PACIFICA_VIEW -ot $PACIFICA_SEEN ||
+[[ $- != *e* && -d $pacifica_here && $PACIFICA_VIEW -ot $PACIFICA_SEEN ||
 	$pacifica_last == */* && ! -e $pacifica_last ]] && pacifica_status=127
 : >|"$PACIFICA_SEEN"
 # The view, as the game's last event left it, when it is of this game in

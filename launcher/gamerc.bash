@@ -39,16 +39,22 @@ command_not_found_handle() {
 # The prompt names the step the player is on, as the record says it after
 # whatever ran since the last prompt, here or in another shell of the
 # game, and comes back after anything of the player's that runs before a
-# prompt.  Nothing is looked up while the view of the game is no newer
-# than this shell's last look at it, set -e is off, the playing directory
-# is there with nothing to say of it and no command failed as not found
-# (one of the game's typed with a path, ./raze, which bash looked for as a
-# file): prompt.bash does the rest.
+# prompt.  While set -e is off, the playing directory is there with
+# nothing to say of it and no command failed as not found (one of the
+# game's typed with a path, ./raze, which bash looked for as a file),
+# nothing is looked up unless the view of the game is newer than this
+# shell's last look at it, and then only the view is read, most often
+# after a run; prompt.bash does the rest.
 pacifica_prompt() {
-	[[ $?$- != @(127*|*e*) && -d $pacifica_here && $PACIFICA_VIEW -ot $PACIFICA_SEEN ]] ||
+	# prompt.bash also when the view was not this game's.
+	# shellcheck disable=SC2015
+	[[ $?$- != @(127*|*e*) && -d $pacifica_here ]] && { [[ $PACIFICA_VIEW -ot $PACIFICA_SEEN ]] || pacifica_read_view; } ||
 		. "$PACIFICA_SHARE/prompt.bash"
 	PS1=$pacifica_ps1
 }
+# Defined by view.bash the first time it is needed: bash parses a file at
+# every reading, a function once, and every statement here at every start.
+pacifica_read_view() { . "$PACIFICA_SHARE/view.bash"; }
 # In one statement, as each costs bash as much to run as many words; the
 # recorder has put the programs first on PATH, and named the view and the
 # last look at it as bash reads them.

@@ -1,27 +1,10 @@
-# The prompt of the game shell, when something may have changed since the
-# last: read by the prompt's function, in it, first thing.
+# The prompt of the game shell, when the view alone cannot tell it: read by
+# the prompt's function, in it, first thing.
 # shellcheck shell=bash
 
-# Most often a run of this game changed its view and nothing else is
-# amiss: its step is read from the view, and the rest of this file,
-# which bash would parse first, is left unread.  Nothing the record's
-# view is given is changed (PACIFICA_ON, exported, costs bash a new
-# environment at the next command).  The line is read whole and matched
-# whole, the step cut from it by its blanks: the player's IFS, which
-# would split it at a letter too (duplicat), and which set for the read
-# would cost the environment as well, does not come into it.  The look's
-# time is taken before the view is read, so that an event after it
-# leaves a view newer than the look; a look that failed then leaves no
-# playing directory, which is looked at again below.
-pacifica_last=$_ pacifica_options=$-
-[[ $- != *e* && $PACIFICA_ON != *,* && ! $PACIFICA_VIEW -ot $PACIFICA_SEEN && ($pacifica_last != */* || -e $pacifica_last) ]] &&
-	: >|"$PACIFICA_SEEN" && pacifica_here= &&
-	read -r pacifica_on <"$PACIFICA_VIEW" 2>/dev/null &&
-	[[ $pacifica_on == "${PACIFICA_GAME-} "+([a-z])" $PACIFICA_DIR" && -d $PACIFICA_DIR ]] &&
-	pacifica_on=${pacifica_on#* } && pacifica_here=$PACIFICA_DIR pacifica_ps1="[pacifica: ${pacifica_on%% *}] \\w\\\$ " && return
 # The status is 127 when nothing else brought the prompt here; else a
 # command typed with a path was not found when no such file is there.
-pacifica_status=0
+pacifica_last=$_ pacifica_options=$- pacifica_status=0
 [[ $- != *e* && -d $pacifica_here && $PACIFICA_VIEW -ot $PACIFICA_SEEN ||
 	$pacifica_last == */* && ! -e $pacifica_last ]] && pacifica_status=127
 : >|"$PACIFICA_SEEN"

@@ -371,6 +371,16 @@ each judge the directory they run in.\n'
 	[ "$(events | cut -f 2 | grep -c bridge)" = 1 ]
 }
 
+@test "another game's run, in the same record, leaves a shell's prompt at its own game's step" {
+	open_game "$play"
+	answered
+	mkdir "$top/other"; game "$top/other" <<<'prologue'
+	grep -q '^\[pacifica: resettle\] ' "$T/err"
+	type_in ':'
+	close_game
+	grep -o '^\[pacifica: [a-z]*\]' "$T/open.err" | sort -u | same_bytes /dev/stdin $'[pacifica: prologue]\n'
+}
+
 @test "set -e typed in the game does not end it at a program that says no" {
 	# Alone, and with a run of the game's on its line.
 	for line in 'set -e' 'set -e; prologue >/dev/null'; do

@@ -35,6 +35,7 @@ setup() { T=$BATS_TEST_TMPDIR; }
 		./usr/share/pacifica/gamerc.bash
 		./usr/share/pacifica/pacifica.bash
 		./usr/share/pacifica/prompt.bash
+		./usr/share/pacifica/view.bash
 		./usr/games/pacifica
 		./usr/libexec/pacifica/by-hand/celebrate
 		./usr/libexec/pacifica/by-hand/duplicate

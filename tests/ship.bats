@@ -81,6 +81,7 @@ install_built() { cmake --install "$built" --component Unspecified "$@" >/dev/nu
 		./share/pacifica/gamerc.bash
 		./share/pacifica/pacifica.bash
 		./share/pacifica/prompt.bash
+		./share/pacifica/view.bash
 	EOF
 	for p in $pages; do cmp "$SOURCE_DIR/man/$p.6" "$T/prefix/share/man/man6/$p.6"; done
 	walks "$T/prefix/bin/pacifica"

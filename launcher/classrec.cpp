@@ -365,6 +365,20 @@ void open_class_records(int cls)
 	closedir(d);
 }
 
+// Whether the system makes a program that changes its privilege, as a
+// judged program does by being execute-only, dumpable by its owner
+// (fs.suid_dumpable 1): the player could trace one and write into what it
+// prints.
+bool traceable_programs()
+{
+	int fd = open("/proc/sys/fs/suid_dumpable", O_RDONLY | O_CLOEXEC);
+	char b[2] = {};
+	bool one = fd >= 0 && read(fd, b, sizeof b) > 0 && b[0] == '1';
+	if (fd >= 0)
+		close(fd);
+	return one;
+}
+
 // Whether the caller, on a terminal, says yes to question.
 bool agreed(std::string_view question)
 {
@@ -475,6 +489,11 @@ void class_open(Want w, bool yes)
 		return;
 	}
 	games = egid;
+	if (w == Want::play && traceable_programs()) {
+		refusal.add("the system lets players trace the programs that judge their runs (fs.suid_dumpable is 1), so ");
+		refusal.add("the class record cannot witness them; a teacher can mend it: sudo sysctl fs.suid_dumpable=0");
+		return;
+	}
 	int cls = open(PACIFICA_CLASS_RECORD, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 	struct stat st;
 	if (cls < 0 || fstat(cls, &st) != 0 || st.st_uid != 0 || st.st_gid != games || (st.st_mode & 07) != 0) {
@@ -500,9 +519,12 @@ void class_drop()
 {
 	gid_t g = getgid(), r, e, s;
 	// Root may take any group back; anyone else, once this is done, not
-	// games.
+	// games.  The kernel sets a process that changes its group dumpable
+	// as fs.suid_dumpable says, which may let the player trace it and
+	// take the record's descriptors: undumpable again, and checked.
 	if (setresgid(g, g, g) != 0 || getresgid(&r, &e, &s) != 0 || r != g || e != g || s != g ||
-	    (getuid() != 0 && games != static_cast<gid_t>(-1) && games != g && setegid(games) == 0))
+	    (getuid() != 0 && games != static_cast<gid_t>(-1) && games != g && setegid(games) == 0) ||
+	    prctl(PR_SET_DUMPABLE, 0) != 0 || prctl(PR_GET_DUMPABLE) != 0)
 		_exit(127);
 }
 

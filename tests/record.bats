@@ -648,6 +648,34 @@ plants=(
 	class_sound
 }
 
+@test "a journal is taken over only into a record still empty, as another start of the player's begins a game meanwhile" {
+	# A start from a home whose journal holds a game, held at the record's
+	# lock once it has found the record empty; another start, from a home
+	# without one, begins a game of the class record's meanwhile.
+	state=$other/.local/state/pacifica; mkdir -p "$state"; chown 65534:65534 "$other"
+	printf '2026-12-01T10:00:00Z	%s	begun
+2026-12-01T10:01:00Z	%s	prologue	briefing
+' "$other/old" "$other/old" >"$state/journal"
+	chown -R 65534:65534 "$other"
+	mkdir -p "$REC/65534"; chown 65534:games "$REC/65534"; chmod 2770 "$REC/65534"
+	exec 9<"$REC/65534"; flock -x 9
+	(cd "$other" && exec 9<&- setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$other" "$PACIFICA" "$other/game" </dev/null) \
+		>"$T/other.out" 2>&1 &
+	started=$!
+	for ((i = 0; i < 200; i++)); do [[ "$(cat /proc/$started/wchan 2>/dev/null)" != *nanosleep ]] || break; sleep 0.05; done
+	[[ "$(cat /proc/$started/wchan)" == *nanosleep ]] || fail "the start did not wait for the lock: $(cat "$T/other.out")"
+	kill -STOP $started
+	exec 9<&-
+	player -- prologue
+	kill -CONT $started; wait $started || :; started=
+	# The game of the class record's stays the record's first; the journal,
+	# not taken, stays where it was.
+	same_bytes <(cut -f 2-4 "$mine") $'1\t'"$home/game"$'\tbegun\n1\t'"$home/game"$'\tprologue\n1\t'"$home/game"$'\tleft\n2\t'"$other/game"$'\tbegun\n2\t'"$other/game"$'\tleft\n' ||
+		fail "$(cat "$T/other.out")"
+	[ -s "$state/journal" ]
+	sound 1
+}
+
 @test "the walkthrough keeps a record of its own and writes nothing to the class record" {
 	(cd "$home" && as 65534 env HOME="$home" TMPDIR="$home" "$PACIFICA" --walkthrough) >"$T/out"
 	tail -n 1 "$T/out" | grep -qx 'The walkthrough reached the end of the game.'

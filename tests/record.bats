@@ -967,3 +967,25 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	grep -qx '1 of 7 steps done.' "$T/out"
 	class_sound
 }
+
+@test "a game is set aside only under a name that a start takes, so that it can be played on" {
+	# rows: the length of the playing directory's name|status of --new|what it says first
+	while IFS='|' read -r length want said; do
+		find "$REC" -mindepth 1 -delete; rm -rf "$home/x"
+		dir=$home/x
+		while [ ${#dir} -lt $((length - 250)) ]; do dir+=/$(printf 'x%.0s' {1..200}); done
+		dir+=/$(printf 'y%.0s' $(seq $((length - ${#dir} - 1))))
+		(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" "$dir" <<<prologue) >/dev/null 2>&1
+		status=0
+		(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" --new --yes "$dir" </dev/null) >"$T/out" 2>&1 || status=$?
+		[ "$status" = "$want" ] && [ "$(head -n 1 "$T/out")" = "${said//DIR/$dir}" ] || fail "$length: status $status: $(cat "$T/out")"
+		# Wherever the game is, it is played on there.
+		[ "$want" = 0 ] && aside=$dir.1 || aside=$dir
+		(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" "$aside" </dev/null) >"$T/out" 2>&1 || :
+		grep -qx '1 of 7 steps done.' "$T/out" || fail "$length: $(cat "$T/out")"
+		class_sound
+	done <<-'EOF'
+		2046|0|The game in DIR is set aside in DIR.1.
+		2048|1|pacifica: the game in DIR cannot be set aside: its new name would be too long to be recorded
+	EOF
+}

@@ -42,7 +42,6 @@ setup() {
 teardown() {
 	[ -z "${top-}" ] || rm -rf "$top"
 	[ -z "${started-}" ] || kill -KILL $started 2>/dev/null || :
-	[ -z "${dumpable-}" ] || echo "$dumpable" >/proc/sys/fs/suid_dumpable
 }
 
 # as USER CMD...: a command of uid USER's, in their own group alone.
@@ -352,34 +351,32 @@ plants=(
 	[ ! -e "$home/game/Jean" ]; [ ! -e "$home/.local" ]
 }
 
-@test "a system that lets the owner trace what changed its privilege is no class record's, and no recorder of the player's is traced" {
+@test "a system that lets the owner trace what changed its privilege is no class record's" {
 	player -- prologue
 	sum=$(md5sum <"$mine")
-	dumpable=$(cat /proc/sys/fs/suid_dumpable); echo 1 >/proc/sys/fs/suid_dumpable
+	# fs.suid_dumpable as such a system has it, in a mount namespace of
+	# the case's own: the kernel's own setting is every suite's.
+	echo 1 >"$T/one"
+	traced() {
+		local dir=$1; shift
+		status=0
+		(cd "$dir" && exec unshare --mount --propagation private sh -c \
+			'mount --bind "$0" /proc/sys/fs/suid_dumpable && exec setpriv --reuid=65534 --regid=65534 --clear-groups env "$@"' \
+			"$T/one" HOME="$home" "$@") >"$T/out" 2>"$T/err" || status=$?
+	}
 	said="pacifica: the system lets players trace the programs that judge their runs (fs.suid_dumpable is 1), so the class record cannot witness them; a teacher can mend it: sudo sysctl fs.suid_dumpable=0"
-	# rows: how the player plays|status|a line of what it prints, or -
-	while IFS='|' read -r how want line; do
-		eval "$how"
+	# rows: where the player plays|what they type|status|a line of what it prints, or -
+	while IFS='|' read -r dir how want line; do
+		read -ra argv <<<"$how"
+		traced "$dir" "${argv[@]}" <<<prologue
 		[ "$status" = "$want" ] && grep -qxF "$said" "$T/err" || fail "$how: status $status: $(cat "$T/out" "$T/err")"
 		[ "$line" = - ] && [ ! -s "$T/out" ] || grep -qxF "$line" "$T/out" || fail "$how: $(cat "$T/out")"
 		[ "$(md5sum <"$mine")" = "$sum" ] || fail "$how was recorded"
-	done <<-'EOF'
-		player -- prologue|1|-
-		recorder -- run resettle|1|Liar! Jean is not home!
-		recorder -- note hint|0|-
+	done <<-EOF
+		$home|$PACIFICA $home/game|1|-
+		$home/game|PACIFICA_GAME=1 $RECORDER run resettle|1|Liar! Jean is not home!
+		$home/game|PACIFICA_GAME=1 $RECORDER note hint|0|-
 	EOF
-	# The player's own report, held as it writes to a full pipe, with the
-	# player's directory of the class record open.
-	mkfifo "$T/full"; exec 8<>"$T/full"; head -c 65536 /dev/zero >&8
-	(cd "$home" && exec setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$home" "$PACIFICA" --report >&8 2>&1) &
-	started=$!
-	for ((i = 0; i < 200; i++)); do [[ "$(cat /proc/$started/wchan 2>/dev/null)" != *pipe_write ]] || break; sleep 0.05; done
-	[[ "$(cat /proc/$started/wchan)" == *pipe_write ]] || fail "the report did not fill the pipe"
-	run as 65534 ls "/proc/$started/fd"
-	[ "$status" != 0 ] || fail "the player could list the report's descriptors: $output"
-	kill -KILL $started; wait $started || :; started=
-	exec 8<&-
-	echo "$dumpable" >/proc/sys/fs/suid_dumpable; dumpable=
 	sound 1
 }
 

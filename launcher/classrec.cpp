@@ -875,10 +875,14 @@ void rec_view(std::string_view view)
 	// of its own.
 	if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) {
 		Quiet quiet;
+		if (pwrite(fd, view.data(), view.size(), 0) == static_cast<ssize_t>(view.size()))
+			static_cast<void>(ftruncate(fd, view.size()));
+		// Later than any time a shell's last look could have set, and than
+		// the write before, however close together they come: taken once
+		// the view is written, since a shell that looked before then read
+		// what was there before.
 		struct timespec t[2];
 		clock_gettime(CLOCK_REALTIME, &t[1]);
-		// Later than any time a shell's last look could have set, and than
-		// the write before, however close together they come.
 		if (t[1].tv_sec < st.st_mtim.tv_sec ||
 		    (t[1].tv_sec == st.st_mtim.tv_sec && t[1].tv_nsec <= st.st_mtim.tv_nsec)) {
 			t[1] = st.st_mtim;
@@ -886,8 +890,6 @@ void rec_view(std::string_view view)
 				t[1].tv_sec++, t[1].tv_nsec = 0;
 		}
 		t[0].tv_nsec = UTIME_OMIT;
-		if (pwrite(fd, view.data(), view.size(), 0) == static_cast<ssize_t>(view.size()))
-			static_cast<void>(ftruncate(fd, view.size()));
 		futimens(fd, t);
 	}
 	close(fd);

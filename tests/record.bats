@@ -835,6 +835,46 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	sound 1
 }
 
+@test "a prompt that looks while another shell's run is writing the view shows that run's step at its next look" {
+	player -- $'prologue\nmkdir Pacifica; mv Jean Pacifica/'
+	printf '%s\n' '#include <stdio.h>' '#include <sys/syscall.h>' 'int main(void) { return printf("%d\n", SYS_pwrite64) < 0; }' |
+		cc -x c -o "$T/nr" -
+	pwrite=$("$T/nr")
+	mkfifo -m 666 "$top/ready"; exec 6<>"$top/ready"; mkfifo "$T/in"
+	(cd "$home" && exec 6<&- setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$home" "$PACIFICA" "$home/game" \
+		<"$T/in" >"$T/out" 2>"$T/err") &
+	started=$!
+	exec 7>"$T/in"
+	# typed: a command run, and the prompt after the one before it made.
+	typed() { echo "echo >$top/ready" >&7; read -r -t 30 -u 6 _ || fail "the game shell did not answer: $(cat "$T/err")"; }
+	typed
+	# Another shell's event moves the view on; another's run, held by root
+	# as it is about to write the view, has its new step to write.
+	recorder -- note hint
+	(cd "$home/game" && exec 6<&- 7>&- strace -qq -o /dev/null -P "$REC/65534/view" -e trace=pwrite64 \
+		-e inject=pwrite64:delay_enter=60000000 setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$home" \
+		PACIFICA_GAME=1 "$RECORDER" run resettle) >"$T/run" 2>&1 &
+	tracer=$!
+	run_pid=$(descendant $tracer pacifica-record)
+	for ((i = 0; i < 200; i++)); do
+		read -r nr fd _ <"/proc/$run_pid/syscall" || :
+		[ "$nr" != "$pwrite" ] || [ "$(readlink "/proc/$run_pid/fd/$((fd))")" != "$REC/65534/view" ] || break
+		sleep 0.05
+	done
+	[ "$nr" = "$pwrite" ] || fail "the run did not come to write the view: $(cat "$T/run")"
+	# The game shell looks meanwhile, and again once the run is done.
+	typed; typed
+	kill -KILL $tracer; wait $tracer || :
+	for ((i = 0; i < 100; i++)); do [ -e "/proc/$run_pid" ] || break; sleep 0.05; done
+	[ ! -e "/proc/$run_pid" ] || fail "the run did not end"
+	typed
+	exec 7>&-; wait $started || :; started=
+	exec 6<&-
+	[ "$(head -c 11 "$REC/65534/view")" = '1 duplicate' ]
+	same_bytes <(grep -ao '^\[pacifica: [a-z]*\]' "$T/err" | tail -n 2) $'[pacifica: resettle]\n[pacifica: duplicate]\n'
+	sound 2
+}
+
 @test "a game said to be left, while its shell plays on, counts the time played" {
 	# rows: what the player's shell runs at each prompt
 	while read -r prompt; do

@@ -103,6 +103,18 @@ void refuse(std::string_view path, std::string_view what, std::string_view fix)
 		refusal.add("; a teacher can mend it: ").add(fix);
 }
 
+// "PATH could not be opened (WHY)" when it is the recorder that lacks
+// the descriptors or the memory, by the player's limits perhaps: nothing
+// of the class record's is wrong, nor a teacher's to mend.
+bool short_of_room(std::string_view path, int err)
+{
+	if (err != EMFILE && err != ENFILE && err != ENOMEM)
+		return false;
+	refusal.clear();
+	refusal.add("the class record ").add(path).add(" could not be opened (").add(strerror(err)).add(')');
+	return true;
+}
+
 // A mode as chmod takes it: 0640, 2770.
 Buf &octal(Buf &to, mode_t mode)
 {
@@ -217,10 +229,13 @@ int open_player(int cls, uid_t uid, bool create)
 	if (fd < 0) {
 		struct stat st;
 		Buf what, fix;
+		int was = errno;
+		if (short_of_room(path.view(), was))
+			return -1;
 		if (fstatat(cls, name.p, &st, AT_SYMLINK_NOFOLLOW) == 0 && wrong(st, uid, player_mode, path.view(), what, fix))
 			refuse(path.view(), what.view(), fix.view());
 		else
-			refuse(path.view(), strerror(errno), "");
+			refuse(path.view(), strerror(was), "");
 		return -1;
 	}
 	if (!checked(fd, uid, player_mode, path.view())) {
@@ -496,6 +511,8 @@ void class_open(Want w, bool yes)
 	}
 	int cls = open(PACIFICA_CLASS_RECORD, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 	struct stat st;
+	if (cls < 0 && short_of_room(class_record, errno))
+		return;
 	if (cls < 0 || fstat(cls, &st) != 0 || st.st_uid != 0 || st.st_gid != games || (st.st_mode & 07) != 0) {
 		refuse(class_record, cls < 0 && errno != EACCES ? strerror(errno) : "its owner, group or mode",
 		       Buf().add("sudo chown root:games ").add(class_record).add(" && sudo chmod 2770 ").add(class_record).view());
@@ -657,10 +674,10 @@ bool unopened(const char *name, Buf &why)
 	path.add(where.view()).add('/').add(name);
 	struct stat st;
 	if (in_class) {
-		if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && wrong(st, getuid(), class_mode_bits, path.view(), what, fix))
-			refuse(path.view(), what.view(), fix.view());
-		else
-			refuse(path.view(), strerror(was), "");
+		bool odd = fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+		           wrong(st, getuid(), class_mode_bits, path.view(), what, fix);
+		if (!short_of_room(path.view(), was))
+			refuse(path.view(), odd ? what.view() : strerror(was), odd ? fix.view() : "");
 		why.add(refusal.view());
 	} else {
 		shown(why, path.view());

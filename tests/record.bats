@@ -982,6 +982,9 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 		! grep -q '^Welcome to' "$T/out" || { echo "nofile $nofile began a game: $(cat "$T/out" "$T/err")" >&2; return 1; }
 		[ "$status" != 0 ] || grep -qx 'Welcome back to Pacifica.  Your game is in '"$home"'/game, but the directory was deleted: it is made again, empty.  The steps done still count.' "$T/out" ||
 			{ echo "nofile $nofile: status $status: $(cat "$T/out" "$T/err")" >&2; return 1; }
+		# What the limit keeps the recorder from opening is said as that,
+		# and not as a class record a teacher should mend.
+		! grep -q 'is not as the recorder left it' "$T/err" || fail "nofile $nofile: $(cat "$T/err")"
 		rm -rf "$home/game"
 	done
 	[ "$(grep -c $'\tbegun\t' "$mine")" = 1 ]

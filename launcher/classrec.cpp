@@ -103,6 +103,18 @@ void refuse(std::string_view path, std::string_view what, std::string_view fix)
 		refusal.add("; a teacher can mend it: ").add(fix);
 }
 
+// "PATH could not be opened (WHY)" when it is the recorder that lacks
+// the descriptors or the memory, by the player's limits perhaps: nothing
+// of the class record's is wrong, nor a teacher's to mend.
+bool short_of_room(std::string_view path, int err)
+{
+	if (err != EMFILE && err != ENFILE && err != ENOMEM)
+		return false;
+	refusal.clear();
+	refusal.add("the class record ").add(path).add(" could not be opened (").add(strerror(err)).add(')');
+	return true;
+}
+
 // A mode as chmod takes it: 0640, 2770.
 Buf &octal(Buf &to, mode_t mode)
 {
@@ -217,10 +229,13 @@ int open_player(int cls, uid_t uid, bool create)
 	if (fd < 0) {
 		struct stat st;
 		Buf what, fix;
+		int was = errno;
+		if (short_of_room(path.view(), was))
+			return -1;
 		if (fstatat(cls, name.p, &st, AT_SYMLINK_NOFOLLOW) == 0 && wrong(st, uid, player_mode, path.view(), what, fix))
 			refuse(path.view(), what.view(), fix.view());
 		else
-			refuse(path.view(), strerror(errno), "");
+			refuse(path.view(), strerror(was), "");
 		return -1;
 	}
 	if (!checked(fd, uid, player_mode, path.view())) {
@@ -365,6 +380,20 @@ void open_class_records(int cls)
 	closedir(d);
 }
 
+// Whether the system makes a program that changes its privilege, as a
+// judged program does by being execute-only, dumpable by its owner
+// (fs.suid_dumpable 1): the player could trace one and write into what it
+// prints.
+bool traceable_programs()
+{
+	int fd = open("/proc/sys/fs/suid_dumpable", O_RDONLY | O_CLOEXEC);
+	char b[2] = {};
+	bool one = fd >= 0 && read(fd, b, sizeof b) > 0 && b[0] == '1';
+	if (fd >= 0)
+		close(fd);
+	return one;
+}
+
 // Whether the caller, on a terminal, says yes to question.
 bool agreed(std::string_view question)
 {
@@ -475,8 +504,15 @@ void class_open(Want w, bool yes)
 		return;
 	}
 	games = egid;
+	if (w == Want::play && traceable_programs()) {
+		refusal.add("the system lets players trace the programs that judge their runs (fs.suid_dumpable is 1), so ");
+		refusal.add("the class record cannot witness them; a teacher can mend it: sudo sysctl fs.suid_dumpable=0");
+		return;
+	}
 	int cls = open(PACIFICA_CLASS_RECORD, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
 	struct stat st;
+	if (cls < 0 && short_of_room(class_record, errno))
+		return;
 	if (cls < 0 || fstat(cls, &st) != 0 || st.st_uid != 0 || st.st_gid != games || (st.st_mode & 07) != 0) {
 		refuse(class_record, cls < 0 && errno != EACCES ? strerror(errno) : "its owner, group or mode",
 		       Buf().add("sudo chown root:games ").add(class_record).add(" && sudo chmod 2770 ").add(class_record).view());
@@ -500,9 +536,12 @@ void class_drop()
 {
 	gid_t g = getgid(), r, e, s;
 	// Root may take any group back; anyone else, once this is done, not
-	// games.
+	// games.  The kernel sets a process that changes its group dumpable
+	// as fs.suid_dumpable says, which may let the player trace it and
+	// take the record's descriptors: undumpable again, and checked.
 	if (setresgid(g, g, g) != 0 || getresgid(&r, &e, &s) != 0 || r != g || e != g || s != g ||
-	    (getuid() != 0 && games != static_cast<gid_t>(-1) && games != g && setegid(games) == 0))
+	    (getuid() != 0 && games != static_cast<gid_t>(-1) && games != g && setegid(games) == 0) ||
+	    prctl(PR_SET_DUMPABLE, 0) != 0 || prctl(PR_GET_DUMPABLE) != 0)
 		_exit(127);
 }
 
@@ -635,10 +674,10 @@ bool unopened(const char *name, Buf &why)
 	path.add(where.view()).add('/').add(name);
 	struct stat st;
 	if (in_class) {
-		if (fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && wrong(st, getuid(), class_mode_bits, path.view(), what, fix))
-			refuse(path.view(), what.view(), fix.view());
-		else
-			refuse(path.view(), strerror(was), "");
+		bool odd = fstatat(dir, name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+		           wrong(st, getuid(), class_mode_bits, path.view(), what, fix);
+		if (!short_of_room(path.view(), was))
+			refuse(path.view(), odd ? what.view() : strerror(was), odd ? fix.view() : "");
 		why.add(refusal.view());
 	} else {
 		shown(why, path.view());
@@ -853,10 +892,14 @@ void rec_view(std::string_view view)
 	// of its own.
 	if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink == 1) {
 		Quiet quiet;
+		if (pwrite(fd, view.data(), view.size(), 0) == static_cast<ssize_t>(view.size()))
+			static_cast<void>(ftruncate(fd, view.size()));
+		// Later than any time a shell's last look could have set, and than
+		// the write before, however close together they come: taken once
+		// the view is written, since a shell that looked before then read
+		// what was there before.
 		struct timespec t[2];
 		clock_gettime(CLOCK_REALTIME, &t[1]);
-		// Later than any time a shell's last look could have set, and than
-		// the write before, however close together they come.
 		if (t[1].tv_sec < st.st_mtim.tv_sec ||
 		    (t[1].tv_sec == st.st_mtim.tv_sec && t[1].tv_nsec <= st.st_mtim.tv_nsec)) {
 			t[1] = st.st_mtim;
@@ -864,8 +907,6 @@ void rec_view(std::string_view view)
 				t[1].tv_sec++, t[1].tv_nsec = 0;
 		}
 		t[0].tv_nsec = UTIME_OMIT;
-		if (pwrite(fd, view.data(), view.size(), 0) == static_cast<ssize_t>(view.size()))
-			static_cast<void>(ftruncate(fd, view.size()));
 		futimens(fd, t);
 	}
 	close(fd);

@@ -351,6 +351,35 @@ plants=(
 	[ ! -e "$home/game/Jean" ]; [ ! -e "$home/.local" ]
 }
 
+@test "a system that lets the owner trace what changed its privilege is no class record's" {
+	player -- prologue
+	sum=$(md5sum <"$mine")
+	# fs.suid_dumpable as such a system has it, in a mount namespace of
+	# the case's own: the kernel's own setting is every suite's.
+	echo 1 >"$T/one"
+	traced() {
+		local dir=$1; shift
+		status=0
+		(cd "$dir" && exec unshare --mount --propagation private sh -c \
+			'mount --bind "$0" /proc/sys/fs/suid_dumpable && exec setpriv --reuid=65534 --regid=65534 --clear-groups env "$@"' \
+			"$T/one" HOME="$home" "$@") >"$T/out" 2>"$T/err" || status=$?
+	}
+	said="pacifica: the system lets players trace the programs that judge their runs (fs.suid_dumpable is 1), so the class record cannot witness them; a teacher can mend it: sudo sysctl fs.suid_dumpable=0"
+	# rows: where the player plays|what they type|status|a line of what it prints, or -
+	while IFS='|' read -r dir how want line; do
+		read -ra argv <<<"$how"
+		traced "$dir" "${argv[@]}" <<<prologue
+		[ "$status" = "$want" ] && grep -qxF "$said" "$T/err" || fail "$how: status $status: $(cat "$T/out" "$T/err")"
+		[ "$line" = - ] && [ ! -s "$T/out" ] || grep -qxF "$line" "$T/out" || fail "$how: $(cat "$T/out")"
+		[ "$(md5sum <"$mine")" = "$sum" ] || fail "$how was recorded"
+	done <<-EOF
+		$home|$PACIFICA $home/game|1|-
+		$home/game|PACIFICA_GAME=1 $RECORDER run resettle|1|Liar! Jean is not home!
+		$home/game|PACIFICA_GAME=1 $RECORDER note hint|0|-
+	EOF
+	sound 1
+}
+
 @test "a write the file cannot take is cut back and said; a record held by another waits, then says so" {
 	player -- $'prologue\nprologue\nprologue\nprologue'
 	[ "$(stat -c %s "$mine")" -gt 1024 ]
@@ -616,6 +645,34 @@ plants=(
 	class_sound
 }
 
+@test "a journal is taken over only into a record still empty, as another start of the player's begins a game meanwhile" {
+	# A start from a home whose journal holds a game, held at the record's
+	# lock once it has found the record empty; another start, from a home
+	# without one, begins a game of the class record's meanwhile.
+	state=$other/.local/state/pacifica; mkdir -p "$state"; chown 65534:65534 "$other"
+	printf '2026-12-01T10:00:00Z	%s	begun
+2026-12-01T10:01:00Z	%s	prologue	briefing
+' "$other/old" "$other/old" >"$state/journal"
+	chown -R 65534:65534 "$other"
+	mkdir -p "$REC/65534"; chown 65534:games "$REC/65534"; chmod 2770 "$REC/65534"
+	exec 9<"$REC/65534"; flock -x 9
+	(cd "$other" && exec 9<&- setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$other" "$PACIFICA" "$other/game" </dev/null) \
+		>"$T/other.out" 2>&1 &
+	started=$!
+	for ((i = 0; i < 200; i++)); do [[ "$(cat /proc/$started/wchan 2>/dev/null)" != *nanosleep ]] || break; sleep 0.05; done
+	[[ "$(cat /proc/$started/wchan)" == *nanosleep ]] || fail "the start did not wait for the lock: $(cat "$T/other.out")"
+	kill -STOP $started
+	exec 9<&-
+	player -- prologue
+	kill -CONT $started; wait $started || :; started=
+	# The game of the class record's stays the record's first; the journal,
+	# not taken, stays where it was.
+	same_bytes <(cut -f 2-4 "$mine") $'1\t'"$home/game"$'\tbegun\n1\t'"$home/game"$'\tprologue\n1\t'"$home/game"$'\tleft\n2\t'"$other/game"$'\tbegun\n2\t'"$other/game"$'\tleft\n' ||
+		fail "$(cat "$T/other.out")"
+	[ -s "$state/journal" ]
+	sound 1
+}
+
 @test "the walkthrough keeps a record of its own and writes nothing to the class record" {
 	(cd "$home" && as 65534 env HOME="$home" TMPDIR="$home" "$PACIFICA" --walkthrough) >"$T/out"
 	tail -n 1 "$T/out" | grep -qx 'The walkthrough reached the end of the game.'
@@ -778,6 +835,46 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	sound 1
 }
 
+@test "a prompt that looks while another shell's run is writing the view shows that run's step at its next look" {
+	player -- $'prologue\nmkdir Pacifica; mv Jean Pacifica/'
+	printf '%s\n' '#include <stdio.h>' '#include <sys/syscall.h>' 'int main(void) { return printf("%d\n", SYS_pwrite64) < 0; }' |
+		cc -x c -o "$T/nr" -
+	pwrite=$("$T/nr")
+	mkfifo -m 666 "$top/ready"; exec 6<>"$top/ready"; mkfifo "$T/in"
+	(cd "$home" && exec 6<&- setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$home" "$PACIFICA" "$home/game" \
+		<"$T/in" >"$T/out" 2>"$T/err") &
+	started=$!
+	exec 7>"$T/in"
+	# typed: a command run, and the prompt after the one before it made.
+	typed() { echo "echo >$top/ready" >&7; read -r -t 30 -u 6 _ || fail "the game shell did not answer: $(cat "$T/err")"; }
+	typed
+	# Another shell's event moves the view on; another's run, held by root
+	# as it is about to write the view, has its new step to write.
+	recorder -- note hint
+	(cd "$home/game" && exec 6<&- 7>&- strace -qq -o /dev/null -P "$REC/65534/view" -e trace=pwrite64 \
+		-e inject=pwrite64:delay_enter=60000000 setpriv --reuid=65534 --regid=65534 --clear-groups env HOME="$home" \
+		PACIFICA_GAME=1 "$RECORDER" run resettle) >"$T/run" 2>&1 &
+	tracer=$!
+	run_pid=$(descendant $tracer pacifica-record)
+	for ((i = 0; i < 200; i++)); do
+		read -r nr fd _ <"/proc/$run_pid/syscall" || :
+		[ "$nr" != "$pwrite" ] || [ "$(readlink "/proc/$run_pid/fd/$((fd))")" != "$REC/65534/view" ] || break
+		sleep 0.05
+	done
+	[ "$nr" = "$pwrite" ] || fail "the run did not come to write the view: $(cat "$T/run")"
+	# The game shell looks meanwhile, and again once the run is done.
+	typed; typed
+	kill -KILL $tracer; wait $tracer || :
+	for ((i = 0; i < 100; i++)); do [ -e "/proc/$run_pid" ] || break; sleep 0.05; done
+	[ ! -e "/proc/$run_pid" ] || fail "the run did not end"
+	typed
+	exec 7>&-; wait $started || :; started=
+	exec 6<&-
+	[ "$(head -c 11 "$REC/65534/view")" = '1 duplicate' ]
+	same_bytes <(grep -ao '^\[pacifica: [a-z]*\]' "$T/err" | tail -n 2) $'[pacifica: resettle]\n[pacifica: duplicate]\n'
+	sound 2
+}
+
 @test "a game said to be left, while its shell plays on, counts the time played" {
 	# rows: what the player's shell runs at each prompt
 	while read -r prompt; do
@@ -885,6 +982,9 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 		! grep -q '^Welcome to' "$T/out" || { echo "nofile $nofile began a game: $(cat "$T/out" "$T/err")" >&2; return 1; }
 		[ "$status" != 0 ] || grep -qx 'Welcome back to Pacifica.  Your game is in '"$home"'/game, but the directory was deleted: it is made again, empty.  The steps done still count.' "$T/out" ||
 			{ echo "nofile $nofile: status $status: $(cat "$T/out" "$T/err")" >&2; return 1; }
+		# What the limit keeps the recorder from opening is said as that,
+		# and not as a class record a teacher should mend.
+		! grep -q 'is not as the recorder left it' "$T/err" || fail "nofile $nofile: $(cat "$T/err")"
 		rm -rf "$home/game"
 	done
 	[ "$(grep -c $'\tbegun\t' "$mine")" = 1 ]
@@ -906,4 +1006,26 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" "$home/game.1" </dev/null) >"$T/out" 2>&1
 	grep -qx '1 of 7 steps done.' "$T/out"
 	class_sound
+}
+
+@test "a game is set aside only under a name that a start takes, so that it can be played on" {
+	# rows: the length of the playing directory's name|status of --new|what it says first
+	while IFS='|' read -r length want said; do
+		find "$REC" -mindepth 1 -delete; rm -rf "$home/x"
+		dir=$home/x
+		while [ ${#dir} -lt $((length - 250)) ]; do dir+=/$(printf 'x%.0s' {1..200}); done
+		dir+=/$(printf 'y%.0s' $(seq $((length - ${#dir} - 1))))
+		(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" "$dir" <<<prologue) >/dev/null 2>&1
+		status=0
+		(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" --new --yes "$dir" </dev/null) >"$T/out" 2>&1 || status=$?
+		[ "$status" = "$want" ] && [ "$(head -n 1 "$T/out")" = "${said//DIR/$dir}" ] || fail "$length: status $status: $(cat "$T/out")"
+		# Wherever the game is, it is played on there.
+		[ "$want" = 0 ] && aside=$dir.1 || aside=$dir
+		(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" "$aside" </dev/null) >"$T/out" 2>&1 || :
+		grep -qx '1 of 7 steps done.' "$T/out" || fail "$length: $(cat "$T/out")"
+		class_sound
+	done <<-'EOF'
+		2046|0|The game in DIR is set aside in DIR.1.
+		2048|1|pacifica: the game in DIR cannot be set aside: its new name would be too long to be recorded
+	EOF
 }

@@ -694,10 +694,18 @@ bool write_event(const Game &g, std::string_view event, std::string_view detail)
 	return true;
 }
 
-bool append(std::string_view line)
+bool append_taken(std::string_view lines)
 {
 	Locked l;
-	return l.held && append_held(line);
+	// Numbered from 1, the games taken over fit only a record still
+	// empty: another start may have begun a game, or taken over, since
+	// this one looked.
+	if (!l.held || rec_size(0) + rec_size(1) > 0)
+		return false;
+	bool ok = true;
+	for (size_t nl; (nl = lines.find('\n')) != lines.npos; lines.remove_prefix(nl + 1))
+		ok &= append_held(lines.substr(0, nl + 1));
+	return ok;
 }
 
 bool apply_and_write(Game &g, std::string_view event, std::string_view detail, std::string_view line_detail)

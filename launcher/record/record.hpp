@@ -42,8 +42,10 @@ bool write_event(const Game &g, std::string_view event, std::string_view detail)
 // game, and its line appended; the line shows line_detail in place of
 // detail where it is given.
 bool apply_and_write(Game &g, std::string_view event, std::string_view detail, std::string_view line_detail = {});
-// A line already made, of a game taken over from an earlier version.
-bool append(std::string_view line);
+// The lines already made of the games taken over from an earlier
+// version, appended under one hold of the lock, and only to a record
+// still empty; false when any was not.
+bool append_taken(std::string_view lines);
 // The event applied to the latest state of game number, under the lock;
 // g is the new state.  decide, given the state before and after, may
 // change the one after, or say false to write nothing.  The line shows

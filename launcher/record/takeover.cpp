@@ -177,7 +177,7 @@ void take_over(int statefd)
 	fold_journal(games, journal.view());
 	fold_list(games, list.view(), false, now);
 	fold_list(games, built.view(), true, now);
-	bool ok = true;
+	Buf lines;
 	long number = 0;
 	for (long i = 0; i < games.n && number < most_games; i++) {
 		Game &g = *games.g[i];
@@ -196,11 +196,9 @@ void take_over(int statefd)
 		}
 		g.number = ++number;
 		g.games = number;
-		Buf line;
-		format_line(line, now, g, "taken", games.from_list[i] ? "list" : "journal");
-		ok &= append(line.view());
+		format_line(lines, now, g, "taken", games.from_list[i] ? "list" : "journal");
 	}
-	if (ok) {
+	if (append_taken(lines.view())) {
 		unlinkat(statefd, "journal", 0);
 		unlinkat(statefd, "games", 0);
 		unlinkat(statefd, "strongholds", 0);

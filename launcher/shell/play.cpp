@@ -443,10 +443,14 @@ int cmd_play(int argc, char **argv)
 		if (new_game_wanted && (known || unknown)) {
 			Buf aside;
 			aside_name(aside, cwd);
-			if (chdir("/") != 0 || renameat2(AT_FDCWD, cwd, AT_FDCWD, aside.p, RENAME_NOREPLACE) != 0)
-				refuse("cannot set the game in ", cwd, " aside");
 			Buf esc_aside, shown_aside;
 			escape(esc_aside, aside.view());
+			// A game the record knows under a name longer than a start
+			// takes could be played no more.
+			if (known && esc_aside.n > dir_bound)
+				refuse("the game in ", cwd, " cannot be set aside: its new name would be too long to be recorded");
+			if (chdir("/") != 0 || renameat2(AT_FDCWD, cwd, AT_FDCWD, aside.p, RENAME_NOREPLACE) != 0)
+				refuse("cannot set the game in ", cwd, " aside");
 			// A game whose setting aside the record did not take, which has
 			// been said, is still in its directory as the record has it: one
 			// begun there would be a second game of the same directory.

@@ -219,37 +219,45 @@ descendant() {
 }
 
 @test "the game's lines go to no descriptor the recorder holds, whatever number the player names, and reach the player" {
+	local row fd uid h pids=()
 	mkfifo -m 666 "$top/ready"; exec 6<>"$top/ready"
-	said="pacifica: this was not recorded: $mine could not take it (Invalid argument); tell your teacher"$'\n'
-	said+="pacifica: this was not recorded: the record's lock could not be taken (Resource temporarily unavailable)"$'\n'
 	# Numbers free as the recorder starts: 5 held the home's directory at
 	# the take-over and the index later; 6 is the next.  Those of the
-	# record's own are the case above.
-	for fd in 5 6; do
-		find "$REC" -mindepth 1 -delete; rm -rf "$home/game" "$home/.local" "$T/in"; mkfifo "$T/in"
+	# record's own are the case above.  Two players at once, so that the
+	# two waits for the lock are one.
+	for row in "5 65534 $home" "6 65533 $other"; do
+		read -r fd uid h <<<"$row"
+		mkfifo "$T/in.$fd"
 		# An earlier version's journal whose game the record cannot take,
 		# said as the start takes it over, holding the home's directory
 		# open for a moment.
-		mkdir -p "$home/.local/state/pacifica"
-		printf '2026-12-01T10:00:00Z\t/x\x7fy\tbegun\n' >"$home/.local/state/pacifica/journal"; chown -R 65534:65534 "$home"
+		mkdir -p "$h/.local/state/pacifica"
+		printf '2026-12-01T10:00:00Z\t/x\x7fy\tbegun\n' >"$h/.local/state/pacifica/journal"; chown -R "$uid:$uid" "$h"
 		# None of the test's descriptors open: the number is free in the
 		# player's start.
-		(cd "$home" && exec 3>&- 4>&- 5>&- 6>&- 8>&- 9>&- setpriv --reuid=65534 --regid=65534 --clear-groups \
-			env -u XDG_STATE_HOME HOME="$home" PACIFICA_SAY="$fd" "$PACIFICA" "$home/game" <"$T/in" >"$T/out" 2>"$T/err") &
-		started=$!
-		exec 7>"$T/in"
-		echo "echo >$top/ready" >&7
-		read -r -t 30 -u 6 _ || fail "the game shell did not answer within 30 s: $(cat "$T/err")"
-		# The record's lock held by another as the player leaves.
-		exec 9<"$REC/65534"; flock -x 9
-		exec 7>&-; wait $started || :; started=
-		exec 9<&-
-		grep -v '^\[pacifica: \|^bash: cannot set terminal process group\|^bash: no job control' "$T/err" | same_bytes /dev/stdin "$said" ||
-			fail "PACIFICA_SAY=$fd"
-		[ "$(head -c 8 "$REC/65534/index")" = pcfidx2 ] || fail "PACIFICA_SAY=$fd: the index holds $(head -c 40 "$REC/65534/index" | cat -A)"
-		sound 0
+		(cd "$h" && exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&- setpriv --reuid="$uid" --regid="$uid" --clear-groups \
+			env -u XDG_STATE_HOME HOME="$h" PACIFICA_SAY="$fd" "$PACIFICA" "$h/game" <"$T/in.$fd" >"$T/out.$fd" 2>"$T/err.$fd") &
+		pids+=($!)
 	done
-	exec 6<&-
+	started=${pids[*]}
+	exec 7>"$T/in.5" 8>"$T/in.6"
+	echo "echo >$top/ready" >&7; echo "echo >$top/ready" >&8
+	{ read -r -t 30 -u 6 _ && read -r -t 30 -u 6 _; } || fail "the game shells did not answer within 30 s: $(cat "$T"/err.*)"
+	# Each record's lock held by another as the player leaves.
+	exec 9<"$REC/65534" 4<"$REC/65533"; flock -x 9; flock -x 4
+	exec 7>&- 8>&-
+	for fd in "${pids[@]}"; do wait "$fd" || :; done
+	started=
+	exec 9<&- 4<&- 6<&-
+	for row in "5 65534" "6 65533"; do
+		read -r fd uid <<<"$row"
+		grep -v '^\[pacifica: \|^bash: cannot set terminal process group\|^bash: no job control' "$T/err.$fd" | same_bytes /dev/stdin \
+			"pacifica: this was not recorded: $REC/$uid/record could not take it (Invalid argument); tell your teacher
+pacifica: this was not recorded: the record's lock could not be taken (Resource temporarily unavailable)
+" || fail "PACIFICA_SAY=$fd"
+		[ "$(head -c 8 "$REC/$uid/index")" = pcfidx2 ] || fail "PACIFICA_SAY=$fd: the index holds $(head -c 40 "$REC/$uid/index" | cat -A)"
+	done
+	sound 0
 }
 
 @test "the environment and the arguments of a game change nothing that is recorded" {

@@ -11,6 +11,7 @@
 // hands the walkthrough, the help and the version to the launcher script.
 #include <sys/auxv.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -154,6 +155,12 @@ int main(int argc, char **argv)
 	// may later be one it holds for a moment, then the record's or its
 	// index's.
 	say_fd();
+	// With fewer descriptors a start would take a record it cannot open
+	// for one not the recorder's, or the playing directory for empty.
+	constexpr rlim_t fewest_descriptors = 16;
+	if (struct rlimit nofile; getrlimit(RLIMIT_NOFILE, &nofile) == 0 && nofile.rlim_cur < fewest_descriptors)
+		die(Buf().add("ulimit -n ").num(static_cast<long>(nofile.rlim_cur)).add(" leaves the game too few descriptors; it needs ")
+		        .num(fewest_descriptors).view());
 	std::string_view verb = argc > 1 && !by_hand ? argv[1] : "";
 	find_files();
 	restore_environment(given_argc, given_argv);

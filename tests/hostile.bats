@@ -126,6 +126,24 @@ ifs_rows=(
 	[ "$(ls "$top")" = $'home\nplay\ntmp' ]
 }
 
+@test "too few descriptors are refused in one line before anything is looked at; enough resume the game as left" {
+	game "$play" <<<prologue
+	cp "$journal" "$T/record"
+	for nofile in 5 10 15 16; do
+		status=0
+		(cd "$top" && exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&- env -u XDG_STATE_HOME HOME="$home" prlimit --nofile=$nofile "$PACIFICA" "$play" </dev/null) \
+			>"$T/out" 2>"$T/err" || status=$?
+		if [ "$nofile" -lt 16 ]; then
+			[ "$status" = 1 ] && [ ! -s "$T/out" ] || fail "nofile $nofile: status $status: $(cat "$T/out")"
+			same_bytes "$T/err" "pacifica: ulimit -n $nofile leaves the game too few descriptors; it needs 16"$'\n'
+			cmp "$journal" "$T/record"
+		else
+			grep -qxF "Welcome back to Pacifica.  Your game is in $play, as you left it." "$T/out" || fail "$(cat "$T/out" "$T/err")"
+		fi
+		[ "$(ls "$play")" = Jean ]
+	done
+}
+
 @test "an install directory whose path holds a colon plays" {
 	cp -R "$STAGE" "$top/a:b"
 	"$top/a:b/bin/pacifica" --walkthrough >"$T/out"

@@ -116,18 +116,20 @@ bool owned_by_root(const char *path)
 	return stat(p.p, &st) == 0 && st.st_uid == 0;
 }
 
+// A directory that cannot be read is not taken for empty.
 bool has_entries()
 {
 	int fd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	DIR *d = fd >= 0 ? fdopendir(fd) : nullptr;
+	if (!d)
+		die(Buf().add("cannot read the playing directory: ").add(strerror(errno)).view());
 	bool any = false;
-	while (d && !any)
+	while (!any)
 		if (struct dirent *e = readdir(d))
 			any = strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0;
 		else
 			break;
-	if (d)
-		closedir(d);
+	closedir(d);
 	return any;
 }
 

@@ -707,7 +707,7 @@ plants=(
 			fd=$((3 + RANDOM % 7)) limit=$((RANDOM % 4))
 			(
 				eval "exec $fd<>\"\$HOME/forged\""
-				case $limit in 1) ulimit -f $((RANDOM % 8)) ;; 2) ulimit -n $((8 + RANDOM % 8)) ;; esac
+				case $limit in 1) ulimit -f $((RANDOM % 8)) ;; 2) ulimit -n $((16 + RANDOM % 8)) ;; esac
 				exec <"$HOME/forged"
 				[ ${#env[@]} = 0 ] || export "${env[@]}"
 				exec "${cmd[@]}"
@@ -720,7 +720,8 @@ plants=(
 		done
 		:
 	EOF
-	as 65534 env HOME="$home" PACIFICA_GAME=1 bash "$top/fuzz"
+	# Not the suite's own descriptors, which PACIFICA_SAY may name.
+	as 65534 env HOME="$home" PACIFICA_GAME=1 bash "$top/fuzz" 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-
 	# Whatever the fuzz ran, the game in ~/game has done its prologue and
 	# no more: nothing made Jean home.
 	sound 1

@@ -984,10 +984,12 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 	(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" "$home/other" </dev/null) >/dev/null 2>&1
 	rm -r "$home/game"
 	# Too few descriptors for the recorder to open the previous generation
-	# or anything after it, and enough.
-	for ((nofile = 4; nofile <= 24; nofile++)); do
+	# or anything after it, and enough: 3 to 15 held by the player, so
+	# that the 16 and more that the recorder takes still leave it short.
+	for ((nofile = 16; nofile <= 32; nofile++)); do
 		status=0
-		(cd "$home" && as 65534 env HOME="$home" prlimit --nofile=$nofile "$PACIFICA" "$home/game" </dev/null) >"$T/out" 2>"$T/err" || status=$?
+		(cd "$home" && for fd in {3..15}; do eval "exec $fd</dev/null"; done &&
+			as 65534 env HOME="$home" prlimit --nofile=$nofile "$PACIFICA" "$home/game" </dev/null) >"$T/out" 2>"$T/err" || status=$?
 		! grep -q '^Welcome to' "$T/out" || { echo "nofile $nofile began a game: $(cat "$T/out" "$T/err")" >&2; return 1; }
 		[ "$status" != 0 ] || grep -qx 'Welcome back to Pacifica.  Your game is in '"$home"'/game, but the directory was deleted: it is made again, empty.  The steps done still count.' "$T/out" ||
 			{ echo "nofile $nofile: status $status: $(cat "$T/out" "$T/err")" >&2; return 1; }
@@ -996,6 +998,13 @@ begins a new game; anyone else begins a new game as at the first."$'\n'
 		! grep -q 'is not as the recorder left it' "$T/err" || fail "nofile $nofile: $(cat "$T/err")"
 		rm -rf "$home/game"
 	done
+	# Nor one whose mode keeps the recorder out.
+	chmod 000 "$REC/65534/record.1"
+	status=0
+	(cd "$home" && as 65534 env HOME="$home" "$PACIFICA" "$home/game" </dev/null) >"$T/out" 2>"$T/err" || status=$?
+	chmod 640 "$REC/65534/record.1"
+	[ "$status" = 1 ] && ! grep -q '^Welcome' "$T/out" || fail "status $status: $(cat "$T/out" "$T/err")"
+	grep -qF "pacifica: the class record $REC/65534/record.1 is not as the recorder left it (mode 0000, not 0640)" "$T/err" || fail "$(cat "$T/err")"
 	[ "$(grep -c $'\tbegun\t' "$mine")" = 1 ]
 	steps 1
 	class_sound
